@@ -1,6 +1,7 @@
-// The language library: DLS_LANG_ID and one function per text identifier.
-// Each identifier's English and German text is defined in texts/*.inc; an
-// identifier without texts does not compile.
+// The language library: DLS_LANG_ID, the product bitmaps and one function
+// per text identifier. Each identifier's English and German text is defined
+// in texts/*.inc; an identifier without texts does not compile. German texts
+// for a German user interface, English ones for every other language.
 #include <windows.h>
 
 #include "KTXLANG.h"
@@ -43,6 +44,26 @@ const char* Pick(const TextPair& texts)
 extern "C" KTXLANG_API int DLS_LANG_ID(void)
 {
     return CurrentLanguage();
+}
+
+extern "C" KTXLANG_API bool DLS_QOVLoadBitmap(TLSOwner* /*pOwner*/, int nNumber, HBITMAP* phBitmap)
+{
+    if (!phBitmap) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    *phBitmap = nullptr;
+    if (nNumber != LS_BMP_STARTUP && nNumber != LS_BMP_GENERATOR && nNumber != LS_BMP_SAFE) {
+        ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return false;
+    }
+    HMODULE hModule = nullptr;
+    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              reinterpret_cast<LPCSTR>(&DLS_QOVLoadBitmap), &hModule))
+        return false;
+    HANDLE hImage = ::LoadImageA(hModule, MAKEINTRESOURCEA(nNumber), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
+    *phBitmap = static_cast<HBITMAP>(hImage);
+    return hImage != nullptr;
 }
 
 #define DLS_TEXT_ID(name) \

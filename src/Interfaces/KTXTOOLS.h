@@ -70,6 +70,12 @@ public:
     // Stores the user's encryption certificate (the first of pCerts) and gives
     // it a slot in an existing key file.
     static bool QOVSetRegUsrEncCrt(TLSOwner* pOwner, TLSCryptCert* pCerts, int nCount, void* pReserved);
+    // The certificates that have a slot in the user's key file, as records
+    // (count, then fill, like QOVGetCert). bHasPrivateKey tells whether the
+    // certificate can open the key file for this user now; a slot whose
+    // certificate is in no store has only its thumbprint. False when there is
+    // no key file or it is damaged.
+    static bool QOVGetKeyFileCerts(TLSOwner* pOwner, TLSCryptCert* pCerts, int* pnCount);
 };
 
 // Key file access.

@@ -1,0 +1,61 @@
+// Shared helpers of the settings library's tests: a clean product state,
+// safe files, and self-signed certificates made for a test in the current
+// user's "MY" store (removed again with their key containers).
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+
+#include "KTXCMN32.h"
+
+namespace toolstest {
+
+// The user's data folder and key file, as the library names them.
+std::string UserDataDir();
+std::string KeyFilePath();
+std::string BackupRoot();
+
+// Removes the settings key, the key file and every backup.
+void ResetProductState();
+
+// A small safe file that loads (marker ends up in an entry's text) or a
+// damaged one that does not.
+bool WriteSafe(const std::string& path, const std::string& marker);
+bool WriteDamagedSafe(const std::string& path);
+
+// A well-formed key file with one slot whose wrapped bytes open nothing.
+std::string SampleKeyFileBytes();
+
+// Reads and writes a REG_SZ / REG_DWORD / raw value below HKCU (test setup only).
+bool SetRawValue(HKEY root, const std::string& key, const std::string& name, DWORD type, const void* data, DWORD cb);
+
+// A self-signed certificate with a 2048-bit RSA key (AT_KEYEXCHANGE unless
+// asked otherwise) in a named container of the AES provider, signed
+// sha256RSA, in the current user's "MY" store.
+class TestCert {
+public:
+    TestCert() = default;
+    ~TestCert();
+    TestCert(const TestCert&) = delete;
+    TestCert& operator=(const TestCert&) = delete;
+
+    bool Create(const std::string& commonName, DWORD dwKeySpec = AT_KEYEXCHANGE);
+    // The record that names it (store "MY", current user).
+    TLSCryptCert Record() const;
+    // Removes the certificate from the store / its key container.
+    bool DeleteCertificate();
+    bool DeleteContainer();
+
+    const std::string& Container() const { return m_container; }
+    const BYTE* Thumbprint() const { return m_thumbprint; }
+
+private:
+    std::string m_container;
+    BYTE m_thumbprint[20] = {};
+    bool m_bInStore = false;
+    bool m_bHasContainer = false;
+};
+
+}  // namespace toolstest
