@@ -240,6 +240,13 @@ protected:
                       const char* pszToolkitClass = nullptr, HWND hWndParentOverride = nullptr);
     // Destroys the window now (the object stays; events stop).
     void DestroyHandle();
+    // Creates the window again with other styles (for styles a control only
+    // reads at creation); text, bounds, font and tab position are kept, then
+    // HandleRecreated restores the control's own state.
+    void RecreateHandle(DWORD dwStyle, DWORD dwExStyle);
+    virtual void HandleRecreated() {}
+    DWORD CreateStyle() const { return m_createStyle; }
+    DWORD CreateExStyle() const { return m_createExStyle; }
 
     // The window's messages. Overrides handle what they need and call the
     // base class for everything else; the base handles mouse, keyboard, focus,
@@ -286,6 +293,11 @@ protected:
     TGraphicControl* m_pMouseCapture = nullptr;   // graphic child holding the mouse
     TGraphicControl* m_pHintControl = nullptr;
     bool m_bTrackingMouse = false;
+    std::string m_createClass;        // native class, or empty
+    std::string m_createToolkitClass; // toolkit class, or empty
+    DWORD m_createStyle = 0;
+    DWORD m_createExStyle = 0;
+    int m_controlId = 0;
 
 private:
     static LRESULT CALLBACK ToolkitWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
@@ -297,6 +309,7 @@ private:
 
     friend class TControl;
     friend class TGraphicControl;
+    friend class TForm;
     friend class TApplication;
     friend struct TkWindowAccess;
 };

@@ -135,6 +135,8 @@ private:
     DWORD FrameStyle() const;
     DWORD FrameExStyle() const;
     void ApplyFrameStyle();
+    // Adds, updates or removes the tooltip of a control of this form.
+    void UpdateHint(TControl* pControl, bool bRemove = false);
 
     std::string m_className;
     TPosition m_position = poDefaultPosOnly;
@@ -146,6 +148,7 @@ private:
     bool m_bModal = false;
     int m_modalResult = mrNone;
     bool m_bClosing = false;
+    bool m_bCloseHandled = false;    // OnClose already ran for the current modal result
     TButton* m_pDefaultButton = nullptr;
     TButton* m_pCancelButton = nullptr;
     TWinControl* m_pActiveControl = nullptr;
@@ -153,6 +156,7 @@ private:
 
     friend class TWinControl;
     friend class TControl;
+    friend class TGraphicControl;
     friend class TApplication;
 };
 

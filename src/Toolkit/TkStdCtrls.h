@@ -84,6 +84,9 @@ public:
 
     void Paint(HDC hdc, const RECT& rc) override;
 
+protected:
+    void ApplyFont() override;
+
 private:
     void AdjustSize();
     UINT DrawFlags() const;
@@ -157,7 +160,14 @@ protected:
     TEdit(TWinControl* pParent, DWORD dwExtraStyle);
     bool OnCommand(WORD wCode, LRESULT& lResult) override;
     bool OnCtlColor(HDC hdc, LRESULT& lResult) override;
+    LRESULT WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam) override;
+    void HandleRecreated() override;
+    // Overwrites the control's text in place before it is emptied.
     void WipeText();
+    void SetTextQuiet(const std::string& text);
+
+    bool m_bChangeSeen = false;
+    int m_quiet = 0;
 
     char m_passwordChar = '\0';
     bool m_bReadOnly = false;
@@ -190,6 +200,8 @@ public:
     explicit TMemo(TWinControl* pParent);
 
     TMemoLines* Lines() { return &m_lines; }
+    // Lone line feeds become CR LF.
+    void SetCaption(const std::string& text) override;
     TScrollStyle ScrollBars() const { return m_scrollBars; }
     void SetScrollBars(TScrollStyle style);
     bool WordWrap() const { return m_bWordWrap; }

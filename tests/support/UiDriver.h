@@ -81,7 +81,9 @@ bool PressButtonId(HWND hDialog, int id);
 bool Type(HWND hEdit, const std::string& text);
 // Sets the text at once (WM_SETTEXT; the control reports one change).
 bool SetText(HWND hControl, const std::string& text);
-// Presses and releases a key on the control (WM_KEYDOWN/WM_KEYUP).
+// Presses and releases a key on the control: the key messages are posted to
+// its queue (as the keyboard does) and, from the GUI thread, pumped until
+// handled.
 bool PressKey(HWND hControl, WORD vk);
 // Moves the keyboard focus to the control.
 bool Focus(HWND hControl);
@@ -152,6 +154,11 @@ private:
 
 // Pumps the calling thread's messages for ms milliseconds.
 void Pump(DWORD ms);
+// How the driver's waits dispatch a message on the calling thread. The
+// default translates and dispatches; a toolkit test sets the toolkit's own
+// dispatch so keyboard handling (Tab, Enter, Escape) works as in the program:
+//   ui::SetDispatcher([](MSG& m) { Application->DispatchOne(m); });
+void SetDispatcher(std::function<void(MSG&)> dispatcher);
 
 // Saves a PNG of the screen (hWnd null) or of a window's rectangle under the
 // folder named by KTX_ARTIFACTS (or the temporary folder); returns the

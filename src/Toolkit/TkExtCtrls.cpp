@@ -1,0 +1,205 @@
+#include "TkExtCtrls.h"
+
+#include <commdlg.h>
+
+#include <map>
+#include <vector>
+
+#include "TkInternal.h"
+
+using namespace tk_internal;
+
+namespace {
+
+// The timers of this module by id (GUI thread only).
+std::map<UINT_PTR, TTimer*>& Timers()
+{
+    static std::map<UINT_PTR, TTimer*> s_timers;
+    return s_timers;
+}
+
+UINT_PTR NextTimerId()
+{
+    static UINT_PTR s_next = 1;
+    return s_next++;
+}
+
+// The module's message-only window: timers and requests from other threads.
+class TkUtilityWindow : public TWinControl {
+public:
+    TkUtilityWindow() : TWinControl(nullptr, nullptr)
+    {
+        m_bVisible = false;
+        CreateHandle(nullptr, 0, 0, 0, 0, 0, 0, "TkUtilityWindow", HWND_MESSAGE);
+    }
+
+protected:
+    LRESULT WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam) override;
+};
+
+}  // namespace
+
+struct TkTimerAccess {
+    static void Apply(TTimer* p) { p->Apply(); }
+    static void Fire(TTimer* p) { p->Fire(); }
+};
+
+namespace {
+
+LRESULT TkUtilityWindow::WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_TIMER) {
+        auto it = Timers().find(static_cast<UINT_PTR>(wParam));
+        if (it != Timers().end()) TkTimerAccess::Fire(it->second);
+        return 0;
+    }
+    if (uMsg == TKM_TIMER_APPLY) {
+        auto it = Timers().find(static_cast<UINT_PTR>(wParam));
+        if (it != Timers().end()) TkTimerAccess::Apply(it->second);
+        return 0;
+    }
+    return TWinControl::WndProc(uMsg, wParam, lParam);
+}
+
+}  // namespace
+
+HWND tk_internal::UtilityWindow()
+{
+    static TkUtilityWindow* s_pWindow = nullptr;
+    if (!s_pWindow || !s_pWindow->Handle()) {
+        EnsureCommonControls();
+        // Lives as long as the module (never deleted: windows of a thread die with it).
+        s_pWindow = new TkUtilityWindow();
+    }
+    return s_pWindow->Handle();
+}
+
+// ---------------------------------------------------------------------------
+// TTimer
+// ---------------------------------------------------------------------------
+
+TTimer::TTimer(TComponent* pOwner) : TComponent(pOwner)
+{
+    m_threadId = GetCurrentThreadId();
+    m_id = NextTimerId();
+    Timers()[m_id] = this;
+    UtilityWindow();
+    Apply();
+}
+
+TTimer::~TTimer()
+{
+    BeginDestruction();
+    if (m_bRunning) KillTimer(UtilityWindow(), m_id);
+    m_bRunning = false;
+    Timers().erase(m_id);
+}
+
+void TTimer::SetEnabled(bool bEnabled)
+{
+    m_bEnabled.store(bEnabled);
+    if (GetCurrentThreadId() == m_threadId) {
+        Apply();
+    } else {
+        PostMessageA(UtilityWindow(), TKM_TIMER_APPLY, static_cast<WPARAM>(m_id), 0);
+    }
+}
+
+void TTimer::SetInterval(unsigned ms)
+{
+    m_interval.store(ms);
+    if (GetCurrentThreadId() == m_threadId) {
+        if (m_bRunning) {
+            KillTimer(UtilityWindow(), m_id);
+            m_bRunning = false;
+        }
+        Apply();
+    } else {
+        PostMessageA(UtilityWindow(), TKM_TIMER_APPLY, static_cast<WPARAM>(m_id), 0);
+    }
+}
+
+void TTimer::Apply()
+{
+    HWND hWnd = UtilityWindow();
+    bool bWant = m_bEnabled.load() && m_interval.load() > 0 && !Destroying();
+    if (bWant) {
+        // SetTimer on a running id restarts it with the (new) interval.
+        m_bRunning = SetTimer(hWnd, m_id, m_interval.load(), nullptr) != 0;
+    } else if (m_bRunning) {
+        KillTimer(hWnd, m_id);
+        m_bRunning = false;
+    }
+}
+
+void TTimer::Fire()
+{
+    if (!m_bEnabled.load() || Destroying()) return;
+    if (OnTimer) OnTimer(this);
+}
+
+// ---------------------------------------------------------------------------
+// File dialogs
+// ---------------------------------------------------------------------------
+
+TOpenDialog::TOpenDialog(TComponent* pOwner) : TComponent(pOwner) {}
+
+HWND TOpenDialog::ParentWindow() const
+{
+    for (TComponent* p = Owner(); p; p = p->Owner()) {
+        if (TForm* pForm = dynamic_cast<TForm*>(p)) {
+            if (pForm->Handle() && IsWindowVisible(pForm->Handle())) return pForm->Handle();
+        }
+    }
+    HWND hActive = GetActiveWindow();
+    return hActive;
+}
+
+bool TOpenDialog::Execute()
+{
+    return Run(false);
+}
+
+bool TSaveDialog::Execute()
+{
+    return Run(true);
+}
+
+bool TOpenDialog::Run(bool bSave)
+{
+    // The filter: pairs separated by '|', ended by two zeros.
+    std::vector<char> filter(Filter.begin(), Filter.end());
+    for (char& c : filter) {
+        if (c == '|') c = '\0';
+    }
+    filter.push_back('\0');
+    filter.push_back('\0');
+    // The name buffer is generous; callers check what fits their own buffers.
+    std::vector<char> file(32768, '\0');
+    lstrcpynA(file.data(), FileName.c_str(), static_cast<int>(file.size()));
+
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = ParentWindow();
+    ofn.lpstrFilter = Filter.empty() ? nullptr : filter.data();
+    ofn.nFilterIndex = static_cast<DWORD>(FilterIndex > 0 ? FilterIndex : 1);
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrInitialDir = InitialDir.empty() ? nullptr : InitialDir.c_str();
+    ofn.lpstrTitle = Title.empty() ? nullptr : Title.c_str();
+    ofn.lpstrDefExt = DefaultExt.empty() ? nullptr : DefaultExt.c_str();
+    ofn.Flags = OFN_EXPLORER;
+    if (Options & ofOverwritePrompt) ofn.Flags |= OFN_OVERWRITEPROMPT;
+    if (Options & ofHideReadOnly) ofn.Flags |= OFN_HIDEREADONLY;
+    if (Options & ofFileMustExist) ofn.Flags |= OFN_FILEMUSTEXIST;
+    if (Options & ofPathMustExist) ofn.Flags |= OFN_PATHMUSTEXIST;
+    if (Options & ofNoChangeDir) ofn.Flags |= OFN_NOCHANGEDIR;
+    if (Options & ofEnableSizing) ofn.Flags |= OFN_ENABLESIZING;
+    if (Options & ofCreatePrompt) ofn.Flags |= OFN_CREATEPROMPT;
+    if (Options & ofNoValidate) ofn.Flags |= OFN_NOVALIDATE;
+    BOOL ok = bSave ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
+    if (!ok) return false;
+    FileName = file.data();
+    FilterIndex = static_cast<int>(ofn.nFilterIndex);
+    return true;
+}
