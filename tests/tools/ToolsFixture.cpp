@@ -76,6 +76,26 @@ bool SetRawValue(HKEY root, const std::string& key, const std::string& name, DWO
     return r == ERROR_SUCCESS;
 }
 
+bool StartInLocale(const std::string& exe, const std::string& args, const char* pszLocale)
+{
+    std::string cmd = "\"" + ktxtest::ModuleDir() + "\\" + exe + "\" " + args;
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
+        // Wine takes a process's language from the Unix locale it starts with.
+        char szLoader[MAX_PATH] = "/usr/lib/wine/wine64";
+        GetEnvironmentVariableA("WINELOADER", szLoader, sizeof(szLoader));
+        cmd = std::string("/usr/bin/env LC_ALL=") + pszLocale + " LANG=" + pszLocale + " " + szLoader + " " + cmd;
+    }
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    std::vector<char> buf(cmd.begin(), cmd.end());
+    buf.push_back('\0');
+    if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
 TestCert::~TestCert()
 {
     DeleteCertificate();

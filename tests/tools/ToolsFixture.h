@@ -31,6 +31,12 @@ std::string SampleKeyFileBytes();
 // Reads and writes a REG_SZ / REG_DWORD / raw value below HKCU (test setup only).
 bool SetRawValue(HKEY root, const std::string& key, const std::string& name, DWORD type, const void* data, DWORD cb);
 
+// Starts a program of the build's bin folder for a user whose interface
+// language is the given locale ("de_DE.UTF-8"): under Wine through the loader
+// with that locale in its environment (such a process cannot be waited for:
+// the caller waits for what it leaves behind); elsewhere as it is.
+bool StartInLocale(const std::string& exe, const std::string& args, const char* pszLocale);
+
 // A self-signed certificate with a 2048-bit RSA key (AT_KEYEXCHANGE unless
 // asked otherwise) in a named container of the AES provider, signed
 // sha256RSA, in the current user's "MY" store.

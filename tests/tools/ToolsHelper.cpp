@@ -6,6 +6,7 @@
 //                                     when <name>.quit is set
 //   tools_helper send <bits>          signals a change notification and ends
 //   tools_helper help <topic>         opens a help topic
+//   tools_helper record <file> <text> writes <text> to <file> (stands in for a browser)
 #include <windows.h>
 
 #include <cstdio>
@@ -87,6 +88,13 @@ int main(int argc, char** argv)
         bool ok = DoSetLSNotifyEvent(pOwner, static_cast<DWORD>(strtoul(argv[2], nullptr, 0)), false);
         FreeLSOwnerHandle(pOwner);
         return ok ? 0 : 3;
+    }
+    if (command == "record" && argc >= 4) {
+        FILE* f = fopen(argv[2], "wb");
+        if (!f) return 2;
+        fputs(argv[3], f);
+        fclose(f);
+        return 0;
     }
     if (command == "help") return TVornixReg::DoShowQOVHilfe(nullptr, nullptr, atoi(argv[2]), false) ? 0 : 3;
     return 1;
