@@ -1,23 +1,16 @@
-// Stands in for the start-up form until it exists: a small banner window of
-// class "TfrmDoSafe" that ends the message loop when it is closed.
+// Stands in for the start-up form until it exists: a small borderless grey
+// banner of window class "TfrmDoSafe", the application's main form, which ends
+// the program when it is closed.
 #pragma once
 
-#include <windows.h>
+#include "Toolkit.h"
 
-class TLSPlaceholderForm {
+class TLSPlaceholderForm : public TForm {
 public:
-    TLSPlaceholderForm() = default;
-    ~TLSPlaceholderForm();
-    TLSPlaceholderForm(const TLSPlaceholderForm&) = delete;
-    TLSPlaceholderForm& operator=(const TLSPlaceholderForm&) = delete;
+    explicit TLSPlaceholderForm(TComponent* pOwner);
 
-    bool Create(HINSTANCE hInstance, const char* pszCaption);
-    void Show(int nCmdShow);
+    TLabel* lblStart;
 
     char** ppszArgv = nullptr;
     int nArgc = 0;
-
-private:
-    static LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-    HWND m_hWnd = nullptr;
 };

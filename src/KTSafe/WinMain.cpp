@@ -1,5 +1,5 @@
 // The process entry of KTSafe: owner handle, single instance, argument
-// vector, message loop.
+// vector, the application object and its message loop.
 #include <windows.h>
 
 #include <exception>
@@ -9,6 +9,7 @@
 #include "KTXLANG.h"
 #include "PlaceholderForm.h"
 #include "ProcessOwner.h"
+#include "Toolkit.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ char g_szProgramPath[LS_PATH_SIZE];
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine, int nCmdShow)
+int WINAPI WinMain(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine, int /*nCmdShow*/)
 {
     LS_TRACE_LOG(nullptr, "WinMain");
     TLSOwner* pOwner = GetLSOwnerHandle("KTSafe.EXE");
@@ -29,26 +30,27 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
         if (hSafe) TLSTools::BringWindowToTop(hSafe);
     } else {
         try {
-            TLSPlaceholderForm form;
-            if (form.Create(hInstance, DLS_GLOBAL_CAPTION_SAFE())) {
-                DWORD n = GetModuleFileNameA(nullptr, g_szProgramPath, sizeof(g_szProgramPath));
-                if (n == 0 || n >= sizeof(g_szProgramPath)) g_szProgramPath[0] = '\0';
-                TLSArgVector args;
-                // The vector lives until the process ends.
-                if (LSSplitCommandLine(lpCmdLine, g_szProgramPath, &args)) {
-                    form.ppszArgv = args.ppszArgv;
-                    form.nArgc = args.nArgc;
-                }
-                form.Show(nCmdShow);
-                MSG msg;
-                while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-                    TranslateMessage(&msg);
-                    DispatchMessageA(&msg);
-                }
+            Application->Initialize();
+            Application->SetTitle(DLS_GLOBAL_CAPTION_SAFE());
+            TLSPlaceholderForm* pForm = Application->CreateForm<TLSPlaceholderForm>();
+            // The form's own initialisation runs first; the vector comes after.
+            DWORD n = GetModuleFileNameA(nullptr, g_szProgramPath, sizeof(g_szProgramPath));
+            if (n == 0 || n >= sizeof(g_szProgramPath)) g_szProgramPath[0] = '\0';
+            TLSArgVector args;
+            // The vector lives until the process ends.
+            if (LSSplitCommandLine(lpCmdLine, g_szProgramPath, &args)) {
+                pForm->ppszArgv = args.ppszArgv;
+                pForm->nArgc = args.nArgc;
             }
+            Application->Run();
+        } catch (const ETkError& e) {
+            Application->ShowException(e);
         } catch (const std::exception& e) {
-            MessageBoxA(nullptr, e.what(), DLS_GLOBAL_CAPTION_SAFE(), MB_OK | MB_ICONERROR);
+            // Anything else that escaped is shown the same way, never lost.
+            Application->ShowException(e);
         }
+        // The forms go while the owner handle they use still exists.
+        Application->DestroyForms();
     }
 
     LSSetProcessOwner(nullptr);
