@@ -51,6 +51,7 @@ struct SharedArea {
 class Session {
 public:
     static Session* Get();
+    bool Init();
     SharedArea* Area() const { return m_pArea; }
     HANDLE Lock() const { return m_hLock; }
     std::string EventName(int nSlot, LONG nGeneration) const
@@ -59,7 +60,6 @@ public:
     }
 
 private:
-    bool Init();
     std::string m_base;
     HANDLE m_hMapping = nullptr;
     HANDLE m_hLock = nullptr;
@@ -127,19 +127,22 @@ bool Session::Init()
     return m_pArea->dwVersion == kAreaVersion;
 }
 
+namespace {
+Session* g_pSession = nullptr;  // kept for the life of the process
+
+BOOL CALLBACK MakeSession(PINIT_ONCE, PVOID, PVOID*)
+{
+    Session* pSession = new (std::nothrow) Session();
+    if (pSession && pSession->Init()) g_pSession = pSession;
+    return TRUE;
+}
+}  // namespace
+
 Session* Session::Get()
 {
-    static Session* s_pSession = nullptr;
     static INIT_ONCE s_once = INIT_ONCE_STATIC_INIT;
-    ::InitOnceExecuteOnce(
-        &s_once,
-        [](PINIT_ONCE, PVOID, PVOID*) -> BOOL {
-            Session* pSession = new (std::nothrow) Session();
-            if (pSession && pSession->Init()) s_pSession = pSession;  // kept for the life of the process
-            return TRUE;
-        },
-        nullptr, nullptr);
-    return s_pSession;
+    ::InitOnceExecuteOnce(&s_once, MakeSession, nullptr, nullptr);
+    return g_pSession;
 }
 
 LONG64 OwnerTag(TLSOwner* pOwner) { return static_cast<LONG64>(reinterpret_cast<uintptr_t>(pOwner)); }
