@@ -54,7 +54,12 @@ extern "C" KTXCMN32_API void LS_TRACE_LOG(void* /*pContext*/, const char* pszFor
 {
     if (!pszFormat) return;
     DWORD dwLastError = GetLastError();  // tracing must not disturb the caller's error code
-    std::call_once(g_once, InitTrace);
+    try {
+        std::call_once(g_once, InitTrace);
+    } catch (...) {
+        SetLastError(dwLastError);
+        return;
+    }
     if (g_bEnabled) {
         char szLine[1024];
         SYSTEMTIME st;
@@ -62,12 +67,17 @@ extern "C" KTXCMN32_API void LS_TRACE_LOG(void* /*pContext*/, const char* pszFor
         int nPrefix = snprintf(szLine, sizeof(szLine), "%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", st.wYear,
                                st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds,
                                static_cast<unsigned long>(GetCurrentThreadId()));
-        if (nPrefix < 0) nPrefix = 0;
+        if (nPrefix < 0 || nPrefix >= static_cast<int>(sizeof(szLine)) - 3) nPrefix = 0;
+        // Room for the line break stays free: a long text is cut, the line still ends.
         va_list args;
         va_start(args, pszFormat);
-        LSStrFormatV(szLine + nPrefix, sizeof(szLine) - nPrefix, pszFormat, args);
+        LSStrFormatV(szLine + nPrefix, sizeof(szLine) - 2 - nPrefix, pszFormat, args);
         va_end(args);
-        LSStrAppend(szLine, sizeof(szLine) - 1, "\r\n");
+        // One trace call is one line: line breaks inside the text become spaces.
+        for (char* p = szLine + nPrefix; *p; ++p) {
+            if (*p == '\r' || *p == '\n') *p = ' ';
+        }
+        LSStrAppend(szLine, sizeof(szLine), "\r\n");
         EnterCriticalSection(&g_cs);
         HANDLE h = CreateFileA(g_szTraceFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

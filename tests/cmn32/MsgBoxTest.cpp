@@ -1,0 +1,276 @@
+// The standard message boxes, answered from a helper thread as a user would
+// while the test's thread is blocked in the box's modal loop.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Cmn32TestUtil.h"
+#include "KTXCMN32.h"
+#include "KTXLANG.h"
+#include "TestSupport.h"
+
+using namespace cmn32test;
+
+namespace {
+
+// The German default caption of a question box, as the language library holds it.
+const char* const kGermanQuestionCaption = "Frage";
+
+std::string NoAmp(const std::string& s)
+{
+    std::string out;
+    for (char c : s) {
+        if (c != '&') out += c;
+    }
+    return out;
+}
+
+LRESULT CALLBACK PlainProc(HWND h, UINT m, WPARAM w, LPARAM l)
+{
+    return DefWindowProcA(h, m, w, l);
+}
+
+// A visible top-level window to own the boxes.
+class ParentWindow {
+public:
+    ParentWindow(int x, int y)
+    {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = PlainProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "Cmn32TestParent";
+        RegisterClassA(&wc);
+        m_h = CreateWindowExA(0, wc.lpszClassName, "parent", WS_OVERLAPPEDWINDOW | WS_VISIBLE, x, y, 500, 400,
+                              nullptr, nullptr, wc.hInstance, nullptr);
+    }
+    ~ParentWindow()
+    {
+        if (m_h) DestroyWindow(m_h);
+    }
+    HWND Get() const { return m_h; }
+
+private:
+    HWND m_h;
+};
+
+class MsgBoxTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(m_owner.Get(), nullptr);
+        ClearLSError(m_owner.Err());
+    }
+    OwnerScope m_owner;
+};
+
+TEST_F(MsgBoxTest, ErrorMsgIsSilentOnSuccessAndOnCancel)
+{
+    TLSOwner* o = m_owner.Get();
+    LS_DEF_ERROR(m_owner.Err(), false, "TTest::Earlier failed!");  // a record that must not be shown
+    struct Case {
+        bool bResult, bCancelled;
+    } cases[] = {{true, false}, {true, true}, {false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bResult) + "/" + std::to_string(c.bCancelled));
+        BoxAnswer watch(IDOK, BoxAnswer::kPress, 600);
+        EXPECT_EQ(TLSError::StdErrorMsg(o, nullptr, c.bResult, c.bCancelled, "must not show"), c.bResult);
+        ktxtest::WaitFor([] { return false; }, 300);
+        EXPECT_FALSE(watch.StopAndCheckSeen()) << "no box";
+    }
+}
+
+TEST_F(MsgBoxTest, ErrorMsgShowsTextWithTheRecordedDetailOnce)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    LS_DEF_ERROR(m_owner.Err(), false, "TLSFile::CpyFile failed!");
+    AddDefError(m_owner.Err(), false, "later detail", 5, "TfrmDlgSafe::DoConvert failed!");
+    std::string detail = m_owner.Err()->szDetail;
+
+    BoxAnswer answer(IDOK);
+    EXPECT_FALSE(TLSError::StdErrorMsg(m_owner.Get(), nullptr, false, false, "The safe could not be converted."));
+    ASSERT_TRUE(answer.Wait());
+    SeenBox box = answer.Box();
+    EXPECT_EQ(box.className, "#32770");
+    EXPECT_EQ(box.caption, DLS_MSGBOX_CAPTION_ERROR());
+    EXPECT_TRUE(box.HasText("The safe could not be converted.")) << "the failure text";
+    EXPECT_TRUE(box.HasText(DLS_MSGBOX_DETAILS()));
+    EXPECT_TRUE(box.HasText("TLSFile::CpyFile failed!")) << "the first failure of the chain";
+    EXPECT_TRUE(box.HasText(detail)) << detail;
+    EXPECT_TRUE(box.HasText(TLSTools::GetErrTxt(ERROR_ACCESS_DENIED)));
+    EXPECT_FALSE(box.HasText("later detail")) << "the first failure, not a later one";
+    EXPECT_EQ(box.ButtonText(IDOK), DLS_MSGBOX_BTN_OK());
+    EXPECT_EQ(box.buttons.size(), 1u);
+
+    BoxAnswer after(IDOK, BoxAnswer::kPress, 500);
+    EXPECT_FALSE(after.StopAndCheckSeen()) << "exactly one box";
+}
+
+TEST_F(MsgBoxTest, ErrorMsgWithoutRecordShowsTheTextAlone)
+{
+    BoxAnswer answer(IDOK);
+    EXPECT_FALSE(TLSError::StdErrorMsg(m_owner.Get(), nullptr, false, false, "Plain failure."));
+    ASSERT_TRUE(answer.Wait());
+    SeenBox box = answer.Box();
+    EXPECT_TRUE(box.HasText("Plain failure."));
+    EXPECT_FALSE(box.HasText(DLS_MSGBOX_DETAILS()));
+
+    BoxAnswer second(IDOK);
+    EXPECT_FALSE(TLSError::StdErrorMsg(nullptr, nullptr, false, false, nullptr)) << "no owner, no text";
+    ASSERT_TRUE(second.Wait());
+    EXPECT_TRUE(second.Box().HasText(DLS_MSGBOX_FAILED()));
+}
+
+TEST_F(MsgBoxTest, AskMsgAnswers)
+{
+    struct Case {
+        int nButton;
+        BoxAnswer::How how;
+        bool expected;
+        const char* what;
+    } cases[] = {
+        {IDYES, BoxAnswer::kPress, true, "yes"},
+        {IDNO, BoxAnswer::kPress, false, "no"},
+        {IDYES, BoxAnswer::kEscape, false, "escape"},
+        {IDYES, BoxAnswer::kCloseBox, false, "close box"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BoxAnswer answer(c.nButton, c.how);
+        bool bAnswer = TLSError::StdAskMsg(m_owner.Get(), nullptr, "KTSafe - Warning", "Delete the entry?",
+                                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_TRUE(answer.Wait());
+        EXPECT_EQ(bAnswer, c.expected);
+        SeenBox box = answer.Box();
+        EXPECT_EQ(box.caption, "KTSafe - Warning");
+        EXPECT_TRUE(box.HasText("Delete the entry?"));
+        EXPECT_EQ(box.ButtonText(IDYES), DLS_MSGBOX_BTN_YES());
+        EXPECT_EQ(box.ButtonText(IDNO), DLS_MSGBOX_BTN_NO());
+    }
+}
+
+TEST_F(MsgBoxTest, TextIsShownLiterallyNeverAsFormat)
+{
+    const std::string text = "Delete \"100% & more %s%n%s\"?";
+    BoxAnswer answer(IDNO);
+    EXPECT_FALSE(TLSError::StdAskMsg(m_owner.Get(), nullptr, nullptr, text.c_str()));
+    ASSERT_TRUE(answer.Wait());
+    EXPECT_TRUE(answer.Box().HasText(text));
+    EXPECT_EQ(answer.Box().caption, DLS_MSGBOX_CAPTION_QUESTION()) << "the default caption";
+}
+
+TEST_F(MsgBoxTest, NoticeWithDefaultCaptionAndMoreText)
+{
+    BoxAnswer answer(IDOK);
+    EXPECT_TRUE(TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "An entry of that name exists.", nullptr, nullptr));
+    ASSERT_TRUE(answer.Wait());
+    EXPECT_EQ(answer.Box().caption, DLS_MSGBOX_CAPTION_NOTICE());
+    EXPECT_TRUE(answer.Box().HasText("An entry of that name exists."));
+    EXPECT_EQ(answer.Box().ButtonText(IDOK), DLS_MSGBOX_BTN_OK());
+
+    BoxAnswer more(IDOK, BoxAnswer::kEscape);
+    EXPECT_TRUE(TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "First part.", "Own caption", "Second part."));
+    ASSERT_TRUE(more.Wait());
+    EXPECT_EQ(more.Box().caption, "Own caption");
+    EXPECT_TRUE(more.Box().HasText("First part."));
+    EXPECT_TRUE(more.Box().HasText("Second part."));
+}
+
+TEST_F(MsgBoxTest, OwnedByTheGivenWindowOrElseTheOwnerSlot)
+{
+    ParentWindow slot(50, 50), given(300, 200);
+    ASSERT_NE(slot.Get(), nullptr);
+    ASSERT_NE(given.Get(), nullptr);
+    m_owner.Get()->hOwnerWnd = slot.Get();
+
+    BoxAnswer fromSlot(IDOK);
+    TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "from the slot");
+    ASSERT_TRUE(fromSlot.Wait());
+    EXPECT_EQ(fromSlot.Box().hOwner, slot.Get());
+
+    BoxAnswer fromGiven(IDOK);
+    TLSError::StdHinweisMsg(m_owner.Get(), given.Get(), "from the given window");
+    ASSERT_TRUE(fromGiven.Wait());
+    EXPECT_EQ(fromGiven.Box().hOwner, given.Get());
+    EXPECT_TRUE(IsWindowEnabled(given.Get())) << "the owner is enabled again after the box";
+
+    // A window that is gone falls back to the slot.
+    HWND hGone = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    DestroyWindow(hGone);
+    BoxAnswer fromGone(IDYES);
+    TLSError::StdAskMsg(m_owner.Get(), hGone, "c", "q");
+    ASSERT_TRUE(fromGone.Wait());
+    EXPECT_EQ(fromGone.Box().hOwner, slot.Get());
+    m_owner.Get()->hOwnerWnd = nullptr;
+}
+
+TEST_F(MsgBoxTest, PlacedAtTheOwnersDialogPosition)
+{
+    m_owner.Get()->nDlgLeft = 120;
+    m_owner.Get()->nDlgTop = 90;
+    m_owner.Get()->bDlgPosSet = true;
+    BoxAnswer answer(IDOK);
+    TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "placed");
+    ASSERT_TRUE(answer.Wait());
+    EXPECT_EQ(answer.Box().rect.left, 120);
+    EXPECT_EQ(answer.Box().rect.top, 90);
+
+    // A position off the screen still shows the whole box.
+    m_owner.Get()->nDlgLeft = 100000;
+    m_owner.Get()->nDlgTop = -5000;
+    BoxAnswer off(IDOK);
+    TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "kept on screen");
+    ASSERT_TRUE(off.Wait());
+    RECT rc = off.Box().rect;
+    EXPECT_LE(rc.right, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_GE(rc.top, 0);
+}
+
+TEST_F(MsgBoxTest, VeryLongTextStaysOnScreen)
+{
+    std::string text;
+    while (text.size() < LS_TEXT_SIZE - 100) text += "A long line of text that goes on. ";
+    SetLastError(ERROR_DISK_FULL);
+    LS_DEF_ERROR(m_owner.Err(), false, text.c_str());
+    BoxAnswer answer(IDOK);
+    TLSError::StdErrorMsg(m_owner.Get(), nullptr, false, false, text.c_str());
+    ASSERT_TRUE(answer.Wait());
+    RECT rc = answer.Box().rect;
+    EXPECT_GE(rc.left, 0);
+    EXPECT_GE(rc.top, 0);
+    EXPECT_LE(rc.right, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_LE(rc.bottom, GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_TRUE(answer.Box().HasText(text));
+}
+
+TEST_F(MsgBoxTest, GermanCaptionAndButtonsForAGermanUserInterface)
+{
+    // Under Wine a process takes its user interface language from the Unix
+    // locale it starts with, so the box is shown by a child started in German.
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+        GTEST_SKIP() << "needs a German user interface";
+    ktxtest::TempDir dir;
+    std::string out = dir.File("answer.txt");
+    char szLoader[MAX_PATH] = "/usr/lib/wine/wine64";
+    GetEnvironmentVariableA("WINELOADER", szLoader, sizeof(szLoader));
+    std::string cmd = std::string("/usr/bin/env LC_ALL=de_DE.UTF-8 LANG=de_DE.UTF-8 ") + szLoader + " \"" +
+                      ChildExe() + "\" askbox \"" + out + "\"";
+
+    BoxAnswer answer(IDYES, BoxAnswer::kPress, 30000, kGermanQuestionCaption);
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    std::vector<char> buf(cmd.begin(), cmd.end());
+    buf.push_back('\0');
+    ASSERT_TRUE(CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    ASSERT_TRUE(answer.Wait(30000)) << "the German box appeared and was answered";
+    // A process started through the Unix side cannot be waited for: its answer file appears whole.
+    ASSERT_TRUE(ktxtest::WaitFor([&] { return ktxtest::FileExists(out); }, 30000));
+    EXPECT_EQ(ktxtest::ReadFileBytes(out), "2 yes");
+    EXPECT_EQ(NoAmp(answer.Box().ButtonText(IDYES)), "Ja");
+    EXPECT_EQ(NoAmp(answer.Box().ButtonText(IDNO)), "Nein");
+}
+
+}  // namespace
