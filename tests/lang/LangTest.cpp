@@ -49,6 +49,30 @@ std::string Conversions(const std::string& text)
     return out;
 }
 
+// Controls shown together: their access keys ("&x") must differ.
+const std::vector<std::vector<std::string>> kAccessKeyGroups = {
+    {"DLS_BTN_HELP", "DLS_BTN_ABOUT", "DLS_BTN_OPENLOG", "DLS_BTN_SCHLIESSEN"},
+    {"DLS_PUM_NEUER_EINTRAG", "DLS_PUM_EINTRAG_DUPLIZIEREN", "DLS_PUM_EINTRAG_RENAME", "DLS_PUM_EINTRAG_LOESCHEN",
+     "DLS_PUM_KEY_GENERATOR", "DLS_PUM_CHANGEPASSWORD", "DLS_PUM_CHANGETRESORFILE", "DLS_BTN_SPEICHERN",
+     "DLS_BTN_CANCEL"},
+    {"DLS_BTN_GROSSBUCHSTABEN", "DLS_BTN_KLEINBUCHSTABEN", "DLS_BTN_ZAHLEN", "DLS_BTN_SONDERZEICHEN", "DLS_BTN_ALLE",
+     "DLS_BTN_CREATPWD", "DLS_BTN_HELP", "DLS_BTN_SCHLIESSEN"},
+};
+
+// The access key of a caption (lower case), or 0.
+char AccessKey(const std::string& text)
+{
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '&') continue;
+        if (text[i + 1] == '&') {
+            ++i;
+            continue;
+        }
+        return static_cast<char>(tolower(static_cast<unsigned char>(text[i + 1])));
+    }
+    return 0;
+}
+
 // Texts by identifier, as a process of some language sees them.
 struct LangView {
     int nLang = 0;
@@ -80,11 +104,17 @@ bool ProbeInLocale(const char* pszLocale, LangView* pView)
     PROCESS_INFORMATION pi{};
     std::vector<char> buf(cmd.begin(), cmd.end());
     buf.push_back('\0');
-    if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        ADD_FAILURE() << "cannot start " << cmd << ": error " << GetLastError();
+        return false;
+    }
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     // A process started through the Unix side cannot be waited for: its file appears whole when it is done.
-    if (!ktxtest::WaitFor([&] { return ktxtest::FileExists(out); }, 60000)) return false;
+    if (!ktxtest::WaitFor([&] { return ktxtest::FileExists(out); }, 60000)) {
+        ADD_FAILURE() << "no answer from " << cmd;
+        return false;
+    }
 
     std::string data = ktxtest::ReadFileBytes(out);
     size_t pos = 0;
@@ -105,6 +135,7 @@ bool ProbeInLocale(const char* pszLocale, LangView* pView)
             text += static_cast<char>(strtoul(value.substr(i, 2).c_str(), nullptr, 16));
         pView->texts[name] = text;
     }
+    EXPECT_NE(pView->nLang, 0) << data.substr(0, 200);
     return pView->nLang != 0;
 }
 
@@ -126,6 +157,16 @@ void CheckTexts(const LangView& view, const LangView& english)
             EXPECT_FALSE(a == 0xC3 && b >= 0x80 && b <= 0xBF) << "UTF-8 in an ANSI text";
         }
         EXPECT_LT(text.size(), 4097u);
+    }
+    // No two controls of one window share an access key.
+    for (const std::vector<std::string>& group : kAccessKeyGroups) {
+        std::map<char, std::string> keys;
+        for (const std::string& name : group) {
+            char key = AccessKey(view.texts.at(name));
+            if (!key) continue;
+            EXPECT_TRUE(keys.emplace(key, name).second)
+                << name << " and " << keys[key] << " share the access key " << key;
+        }
     }
     // The program's format texts take exactly their values.
     for (const auto& format : kProgramFormats) {
