@@ -269,6 +269,24 @@ void TForm::SetModalResult(int result)
     m_bCloseHandled = false;
 }
 
+namespace {
+
+struct ModalCollect {
+    HWND hSelf;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectOtherWindow(HWND h, LPARAM lp)
+{
+    auto* c = reinterpret_cast<ModalCollect*>(lp);
+    if (h != c->hSelf && IsWindowVisible(h) && IsWindowEnabled(h) && GetWindow(h, GW_OWNER) != c->hSelf) {
+        c->windows.push_back(h);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 int TForm::ShowModal()
 {
     if (!m_hWnd) throw EInvalidOperation("ShowModal: the form has no window");
@@ -279,20 +297,8 @@ int TForm::ShowModal()
         SetOwnerWindow(hActive);
     }
     // Every other enabled, visible top-level window of the thread is disabled.
-    struct Collect {
-        HWND hSelf;
-        std::vector<HWND> windows;
-    } collect{m_hWnd, {}};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND h, LPARAM lp) -> BOOL {
-            auto* c = reinterpret_cast<Collect*>(lp);
-            if (h != c->hSelf && IsWindowVisible(h) && IsWindowEnabled(h) && GetWindow(h, GW_OWNER) != c->hSelf) {
-                c->windows.push_back(h);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&collect));
+    ModalCollect collect{m_hWnd, {}};
+    EnumThreadWindows(GetCurrentThreadId(), &CollectOtherWindow, reinterpret_cast<LPARAM>(&collect));
     for (HWND h : collect.windows) EnableWindow(h, FALSE);
 
     m_bModal = true;

@@ -127,6 +127,12 @@ bool FocusAcross(HWND hWnd)
     return ok;
 }
 
+BOOL CALLBACK CollectChild(HWND h, LPARAM lp)
+{
+    reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+    return TRUE;
+}
+
 }  // namespace
 
 std::string ClassOf(HWND hWnd)
@@ -168,13 +174,7 @@ bool WaitForWindowGone(HWND hWnd, DWORD timeoutMs)
 std::vector<HWND> Controls(HWND hParent)
 {
     std::vector<HWND> out;
-    EnumChildWindows(
-        hParent,
-        [](HWND h, LPARAM lp) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&out));
+    EnumChildWindows(hParent, &CollectChild, reinterpret_cast<LPARAM>(&out));
     return out;
 }
 

@@ -26,6 +26,12 @@ std::string ClipboardText()
     return text;
 }
 
+BOOL CALLBACK FindTooltip(HWND h, LPARAM lp)
+{
+    if (ui::ClassOf(h) == TOOLTIPS_CLASSA) *reinterpret_cast<HWND*>(lp) = h;
+    return TRUE;
+}
+
 void EmptyTheClipboard()
 {
     if (OpenClipboard(nullptr)) {
@@ -266,13 +272,7 @@ TEST_F(ToolkitTest, HintsBecomeTooltips)
 {
     ShowForm();
     HWND hTip = nullptr;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND h, LPARAM lp) -> BOOL {
-            if (ui::ClassOf(h) == TOOLTIPS_CLASSA) *reinterpret_cast<HWND*>(lp) = h;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&hTip));
+    EnumThreadWindows(GetCurrentThreadId(), &FindTooltip, reinterpret_cast<LPARAM>(&hTip));
     ASSERT_NE(hTip, nullptr);
     EXPECT_EQ(GetWindow(hTip, GW_OWNER), form->Handle());
     EXPECT_EQ(SendMessageA(hTip, TTM_GETTOOLCOUNT, 0, 0), 2);
