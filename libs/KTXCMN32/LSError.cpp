@@ -188,11 +188,13 @@ void LayOut(HWND hDlg, const BoxSpec& spec)
     int nHeadingH = 0, nDetailH = 0;
     if (!spec.heading.empty()) {
         nHeadingH = MeasureText(hDlg, spec.heading.c_str(), nContentW).cy;
-        SIZE szDetail = MeasureText(hDlg, spec.detail.c_str(), nContentW - 8);
+        // The field's border and inner margins take a few pixels on each side.
+        const int nFrame = 2 * GetSystemMetrics(SM_CXEDGE) + 8;
+        SIZE szDetail = MeasureText(hDlg, spec.detail.c_str(), nContentW - nFrame);
         const int nLine = MeasureText(hDlg, "X", nContentW).cy;
-        nDetailH = szDetail.cy + 8;
-        if (nDetailH > nLine * 8 + 8) {
-            nDetailH = nLine * 8 + 8;
+        nDetailH = szDetail.cy + nFrame;
+        if (nDetailH > nLine * 8 + nFrame) {
+            nDetailH = nLine * 8 + nFrame;
             HWND hEdit = ScrollingText(hDlg, IDC_BOX_DETAIL, true);
             if (hEdit) SetWindowTextA(hEdit, EditText(spec.detail).c_str());
         }

@@ -8,9 +8,9 @@
 //   trace <text>               writes one trace line ("\n" stands for a line break)
 //   logcheck <file> <key>      exit 0 when the log's seal holds, 1 otherwise
 //   logwrite <file> <key> <text>  appends a line and seals the log
-//   askbox <file>              asks a question with the standard box; writes
-//                              the language and the answer ("<lang> yes|no")
-//                              beside the file, then renames it into place
+//   askbox <file> <event>      writes its process id to "<file>.pid", waits for
+//                              "<event>.go", asks a question with the standard
+//                              box and writes "<language> yes|no" to the file
 #include <windows.h>
 
 #include <cstdlib>
@@ -19,6 +19,18 @@
 
 #include "KTXCMN32.h"
 #include "KTXLANG.h"
+
+// Writes the file beside its place, then renames it into place, so it appears whole.
+static bool WriteWhole(const std::string& path, const std::string& text)
+{
+    std::string part = path + ".part";
+    HANDLE h = CreateFileA(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD dw = 0;
+    bool ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &dw, nullptr) && dw == text.size();
+    CloseHandle(h);
+    return ok && MoveFileExA(part.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
 
 int main(int argc, char** argv)
 {
@@ -69,16 +81,15 @@ int main(int argc, char** argv)
         FreeLSOwnerHandle(pOwner);
         return nResult;
     }
-    if (mode == "askbox" && argc >= 3) {
+    if (mode == "askbox" && argc >= 4) {
+        // The test learns this process's id, then says when to show the box.
+        std::string pid = std::to_string(GetCurrentProcessId());
+        if (!WriteWhole(std::string(argv[2]) + ".pid", pid)) return 2;
+        HANDLE hGo = CreateEventA(nullptr, TRUE, FALSE, (std::string(argv[3]) + ".go").c_str());
+        WaitForSingleObject(hGo, 60000);
+        CloseHandle(hGo);
         bool bYes = TLSError::StdAskMsg(nullptr, nullptr, nullptr, "?");
-        std::string part = std::string(argv[2]) + ".part";
-        HANDLE h = CreateFileA(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return 2;
-        std::string text = std::to_string(DLS_LANG_ID()) + (bYes ? " yes" : " no");
-        DWORD dw = 0;
-        WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &dw, nullptr);
-        CloseHandle(h);
-        return MoveFileExA(part.c_str(), argv[2], MOVEFILE_REPLACE_EXISTING) ? 0 : 3;
+        return WriteWhole(argv[2], std::to_string(DLS_LANG_ID()) + (bYes ? " yes" : " no")) ? 0 : 3;
     }
     return 100;
 }

@@ -1,17 +1,16 @@
 // Helpers of the common-library tests: an owner per test, a registry key
-// removed afterwards, the child process, and answering our message boxes as
-// a user would.
+// removed afterwards, the child process, and looking at a message box before
+// answering it as a user would (with the shared UI driver).
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "KTXCMN32.h"
+#include "UiDriver.h"
 
 namespace cmn32test {
 
@@ -65,40 +64,14 @@ struct SeenBox {
     std::string ButtonText(int nId) const;
 };
 
-// Answers the next message box of this process from a helper thread, as a
-// user would: waits until it is visible and has the button, looks at it,
-// then presses the button (or Escape, or the close box) until it is gone.
-class BoxAnswer {
-public:
-    enum How { kPress, kEscape, kCloseBox };
-    // pszCaption: a box of any process with that caption (null: a box of this process).
-    explicit BoxAnswer(int nButtonId, How how = kPress, DWORD timeoutMs = 15000, const char* pszCaption = nullptr);
-    ~BoxAnswer();
-    BoxAnswer(const BoxAnswer&) = delete;
-    BoxAnswer& operator=(const BoxAnswer&) = delete;
+// How the user closes a box.
+enum class Close { kPress, kEscape, kCloseBox };
 
-    // Waits until a box was answered and is gone; false on time-out.
-    bool Wait(DWORD timeoutMs = 15000);
-    // Stops watching; true when a box had appeared.
-    bool StopAndCheckSeen();
-    bool Seen() const { return m_seen.load(); }
-    SeenBox Box() const;
+// An action for ktxtest::ui::Answer: looks at the box once (into *pSeen),
+// then presses the button with that id, presses Escape, or clicks the close box.
+ktxtest::ui::Action LookAndClose(std::shared_ptr<SeenBox> pSeen, Close how, int nButtonId = IDOK);
 
-private:
-    void Run();
-    std::vector<HWND> Candidates() const;
-    std::string m_caption;
-    int m_nButtonId;
-    How m_how;
-    DWORD m_timeoutMs;
-    DWORD m_threadId;
-    std::vector<HWND> m_existing;
-    std::atomic<bool> m_seen{false};
-    std::atomic<bool> m_done{false};
-    std::atomic<bool> m_stop{false};
-    mutable std::mutex m_mutex;
-    SeenBox m_box;
-    std::thread m_thread;
-};
+// The match of a standard box of this process (or of the process pid).
+ktxtest::ui::WindowMatch AnyBox(DWORD pid = 0);
 
 }  // namespace cmn32test

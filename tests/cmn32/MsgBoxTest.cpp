@@ -1,7 +1,8 @@
 // The standard message boxes, answered from a helper thread as a user would
-// while the test's thread is blocked in the box's modal loop.
+// (the shared UI driver) while the test's thread is blocked in the box's modal loop.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,13 +10,12 @@
 #include "KTXCMN32.h"
 #include "KTXLANG.h"
 #include "TestSupport.h"
+#include "UiDriver.h"
 
 using namespace cmn32test;
+using ktxtest::ui::Answer;
 
 namespace {
-
-// The German default caption of a question box, as the language library holds it.
-const char* const kGermanQuestionCaption = "Frage";
 
 std::string NoAmp(const std::string& s)
 {
@@ -73,10 +73,11 @@ TEST_F(MsgBoxTest, ErrorMsgIsSilentOnSuccessAndOnCancel)
     } cases[] = {{true, false}, {true, true}, {false, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.bResult) + "/" + std::to_string(c.bCancelled));
-        BoxAnswer watch(IDOK, BoxAnswer::kPress, 600);
+        auto seen = std::make_shared<SeenBox>();
+        Answer watch(AnyBox(), LookAndClose(seen, Close::kPress), 800);
         EXPECT_EQ(TLSError::StdErrorMsg(o, nullptr, c.bResult, c.bCancelled, "must not show"), c.bResult);
-        ktxtest::WaitFor([] { return false; }, 300);
-        EXPECT_FALSE(watch.StopAndCheckSeen()) << "no box";
+        watch.Wait(1500);
+        EXPECT_EQ(watch.Window(), nullptr) << "no box";
     }
 }
 
@@ -87,10 +88,11 @@ TEST_F(MsgBoxTest, ErrorMsgShowsTextWithTheRecordedDetailOnce)
     AddDefError(m_owner.Err(), false, "later detail", 5, "TfrmDlgSafe::DoConvert failed!");
     std::string detail = m_owner.Err()->szDetail;
 
-    BoxAnswer answer(IDOK);
+    auto seen = std::make_shared<SeenBox>();
+    Answer answer(AnyBox(), LookAndClose(seen, Close::kPress));
     EXPECT_FALSE(TLSError::StdErrorMsg(m_owner.Get(), nullptr, false, false, "The safe could not be converted."));
     ASSERT_TRUE(answer.Wait());
-    SeenBox box = answer.Box();
+    const SeenBox& box = *seen;
     EXPECT_EQ(box.className, "#32770");
     EXPECT_EQ(box.caption, DLS_MSGBOX_CAPTION_ERROR());
     EXPECT_TRUE(box.HasText("The safe could not be converted.")) << "the failure text";
@@ -102,46 +104,48 @@ TEST_F(MsgBoxTest, ErrorMsgShowsTextWithTheRecordedDetailOnce)
     EXPECT_EQ(box.ButtonText(IDOK), DLS_MSGBOX_BTN_OK());
     EXPECT_EQ(box.buttons.size(), 1u);
 
-    BoxAnswer after(IDOK, BoxAnswer::kPress, 500);
-    EXPECT_FALSE(after.StopAndCheckSeen()) << "exactly one box";
+    // The call came back after that one box, and no other box is left.
+    EXPECT_EQ(ktxtest::ui::FindTopWindow(AnyBox()), nullptr);
 }
 
 TEST_F(MsgBoxTest, ErrorMsgWithoutRecordShowsTheTextAlone)
 {
-    BoxAnswer answer(IDOK);
+    auto seen = std::make_shared<SeenBox>();
+    Answer answer(AnyBox(), LookAndClose(seen, Close::kPress));
     EXPECT_FALSE(TLSError::StdErrorMsg(m_owner.Get(), nullptr, false, false, "Plain failure."));
     ASSERT_TRUE(answer.Wait());
-    SeenBox box = answer.Box();
-    EXPECT_TRUE(box.HasText("Plain failure."));
-    EXPECT_FALSE(box.HasText(DLS_MSGBOX_DETAILS()));
+    EXPECT_TRUE(seen->HasText("Plain failure."));
+    EXPECT_FALSE(seen->HasText(DLS_MSGBOX_DETAILS()));
 
-    BoxAnswer second(IDOK);
+    auto second = std::make_shared<SeenBox>();
+    Answer answer2(AnyBox(), LookAndClose(second, Close::kPress));
     EXPECT_FALSE(TLSError::StdErrorMsg(nullptr, nullptr, false, false, nullptr)) << "no owner, no text";
-    ASSERT_TRUE(second.Wait());
-    EXPECT_TRUE(second.Box().HasText(DLS_MSGBOX_FAILED()));
+    ASSERT_TRUE(answer2.Wait());
+    EXPECT_TRUE(second->HasText(DLS_MSGBOX_FAILED()));
 }
 
 TEST_F(MsgBoxTest, AskMsgAnswers)
 {
     struct Case {
         int nButton;
-        BoxAnswer::How how;
+        Close how;
         bool expected;
         const char* what;
     } cases[] = {
-        {IDYES, BoxAnswer::kPress, true, "yes"},
-        {IDNO, BoxAnswer::kPress, false, "no"},
-        {IDYES, BoxAnswer::kEscape, false, "escape"},
-        {IDYES, BoxAnswer::kCloseBox, false, "close box"},
+        {IDYES, Close::kPress, true, "yes"},
+        {IDNO, Close::kPress, false, "no"},
+        {IDYES, Close::kEscape, false, "escape"},
+        {IDYES, Close::kCloseBox, false, "close box"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        BoxAnswer answer(c.nButton, c.how);
+        auto seen = std::make_shared<SeenBox>();
+        Answer answer(AnyBox(), LookAndClose(seen, c.how, c.nButton));
         bool bAnswer = TLSError::StdAskMsg(m_owner.Get(), nullptr, "KTSafe - Warning", "Delete the entry?",
                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
         ASSERT_TRUE(answer.Wait());
         EXPECT_EQ(bAnswer, c.expected);
-        SeenBox box = answer.Box();
+        const SeenBox& box = *seen;
         EXPECT_EQ(box.caption, "KTSafe - Warning");
         EXPECT_TRUE(box.HasText("Delete the entry?"));
         EXPECT_EQ(box.ButtonText(IDYES), DLS_MSGBOX_BTN_YES());
@@ -152,28 +156,31 @@ TEST_F(MsgBoxTest, AskMsgAnswers)
 TEST_F(MsgBoxTest, TextIsShownLiterallyNeverAsFormat)
 {
     const std::string text = "Delete \"100% & more %s%n%s\"?";
-    BoxAnswer answer(IDNO);
+    auto seen = std::make_shared<SeenBox>();
+    Answer answer(AnyBox(), LookAndClose(seen, Close::kPress, IDNO));
     EXPECT_FALSE(TLSError::StdAskMsg(m_owner.Get(), nullptr, nullptr, text.c_str()));
     ASSERT_TRUE(answer.Wait());
-    EXPECT_TRUE(answer.Box().HasText(text));
-    EXPECT_EQ(answer.Box().caption, DLS_MSGBOX_CAPTION_QUESTION()) << "the default caption";
+    EXPECT_TRUE(seen->HasText(text));
+    EXPECT_EQ(seen->caption, DLS_MSGBOX_CAPTION_QUESTION()) << "the default caption";
 }
 
 TEST_F(MsgBoxTest, NoticeWithDefaultCaptionAndMoreText)
 {
-    BoxAnswer answer(IDOK);
+    auto seen = std::make_shared<SeenBox>();
+    Answer answer(AnyBox(), LookAndClose(seen, Close::kPress));
     EXPECT_TRUE(TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "An entry of that name exists.", nullptr, nullptr));
     ASSERT_TRUE(answer.Wait());
-    EXPECT_EQ(answer.Box().caption, DLS_MSGBOX_CAPTION_NOTICE());
-    EXPECT_TRUE(answer.Box().HasText("An entry of that name exists."));
-    EXPECT_EQ(answer.Box().ButtonText(IDOK), DLS_MSGBOX_BTN_OK());
+    EXPECT_EQ(seen->caption, DLS_MSGBOX_CAPTION_NOTICE());
+    EXPECT_TRUE(seen->HasText("An entry of that name exists."));
+    EXPECT_EQ(seen->ButtonText(IDOK), DLS_MSGBOX_BTN_OK());
 
-    BoxAnswer more(IDOK, BoxAnswer::kEscape);
+    auto more = std::make_shared<SeenBox>();
+    Answer answer2(AnyBox(), LookAndClose(more, Close::kEscape));
     EXPECT_TRUE(TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "First part.", "Own caption", "Second part."));
-    ASSERT_TRUE(more.Wait());
-    EXPECT_EQ(more.Box().caption, "Own caption");
-    EXPECT_TRUE(more.Box().HasText("First part."));
-    EXPECT_TRUE(more.Box().HasText("Second part."));
+    ASSERT_TRUE(answer2.Wait());
+    EXPECT_EQ(more->caption, "Own caption");
+    EXPECT_TRUE(more->HasText("First part."));
+    EXPECT_TRUE(more->HasText("Second part."));
 }
 
 TEST_F(MsgBoxTest, OwnedByTheGivenWindowOrElseTheOwnerSlot)
@@ -183,24 +190,33 @@ TEST_F(MsgBoxTest, OwnedByTheGivenWindowOrElseTheOwnerSlot)
     ASSERT_NE(given.Get(), nullptr);
     m_owner.Get()->hOwnerWnd = slot.Get();
 
-    BoxAnswer fromSlot(IDOK);
-    TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "from the slot");
-    ASSERT_TRUE(fromSlot.Wait());
-    EXPECT_EQ(fromSlot.Box().hOwner, slot.Get());
+    auto fromSlot = std::make_shared<SeenBox>();
+    {
+        Answer answer(AnyBox(), LookAndClose(fromSlot, Close::kPress));
+        TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "from the slot");
+        ASSERT_TRUE(answer.Wait());
+    }
+    EXPECT_EQ(fromSlot->hOwner, slot.Get());
 
-    BoxAnswer fromGiven(IDOK);
-    TLSError::StdHinweisMsg(m_owner.Get(), given.Get(), "from the given window");
-    ASSERT_TRUE(fromGiven.Wait());
-    EXPECT_EQ(fromGiven.Box().hOwner, given.Get());
+    auto fromGiven = std::make_shared<SeenBox>();
+    {
+        Answer answer(AnyBox(), LookAndClose(fromGiven, Close::kPress));
+        TLSError::StdHinweisMsg(m_owner.Get(), given.Get(), "from the given window");
+        ASSERT_TRUE(answer.Wait());
+    }
+    EXPECT_EQ(fromGiven->hOwner, given.Get());
     EXPECT_TRUE(IsWindowEnabled(given.Get())) << "the owner is enabled again after the box";
 
     // A window that is gone falls back to the slot.
     HWND hGone = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     DestroyWindow(hGone);
-    BoxAnswer fromGone(IDYES);
-    TLSError::StdAskMsg(m_owner.Get(), hGone, "c", "q");
-    ASSERT_TRUE(fromGone.Wait());
-    EXPECT_EQ(fromGone.Box().hOwner, slot.Get());
+    auto fromGone = std::make_shared<SeenBox>();
+    {
+        Answer answer(AnyBox(), LookAndClose(fromGone, Close::kPress, IDYES));
+        TLSError::StdAskMsg(m_owner.Get(), hGone, "c", "q");
+        ASSERT_TRUE(answer.Wait());
+    }
+    EXPECT_EQ(fromGone->hOwner, slot.Get());
     m_owner.Get()->hOwnerWnd = nullptr;
 }
 
@@ -209,19 +225,25 @@ TEST_F(MsgBoxTest, PlacedAtTheOwnersDialogPosition)
     m_owner.Get()->nDlgLeft = 120;
     m_owner.Get()->nDlgTop = 90;
     m_owner.Get()->bDlgPosSet = true;
-    BoxAnswer answer(IDOK);
-    TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "placed");
-    ASSERT_TRUE(answer.Wait());
-    EXPECT_EQ(answer.Box().rect.left, 120);
-    EXPECT_EQ(answer.Box().rect.top, 90);
+    auto placed = std::make_shared<SeenBox>();
+    {
+        Answer answer(AnyBox(), LookAndClose(placed, Close::kPress));
+        TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "placed");
+        ASSERT_TRUE(answer.Wait());
+    }
+    EXPECT_EQ(placed->rect.left, 120);
+    EXPECT_EQ(placed->rect.top, 90);
 
     // A position off the screen still shows the whole box.
     m_owner.Get()->nDlgLeft = 100000;
     m_owner.Get()->nDlgTop = -5000;
-    BoxAnswer off(IDOK);
-    TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "kept on screen");
-    ASSERT_TRUE(off.Wait());
-    RECT rc = off.Box().rect;
+    auto off = std::make_shared<SeenBox>();
+    {
+        Answer answer(AnyBox(), LookAndClose(off, Close::kPress));
+        TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "kept on screen");
+        ASSERT_TRUE(answer.Wait());
+    }
+    RECT rc = off->rect;
     EXPECT_LE(rc.right, GetSystemMetrics(SM_CXSCREEN));
     EXPECT_GE(rc.top, 0);
 }
@@ -232,15 +254,16 @@ TEST_F(MsgBoxTest, VeryLongTextStaysOnScreen)
     while (text.size() < LS_TEXT_SIZE - 100) text += "A long line of text that goes on. ";
     SetLastError(ERROR_DISK_FULL);
     LS_DEF_ERROR(m_owner.Err(), false, text.c_str());
-    BoxAnswer answer(IDOK);
+    auto seen = std::make_shared<SeenBox>();
+    Answer answer(AnyBox(), LookAndClose(seen, Close::kPress));
     TLSError::StdErrorMsg(m_owner.Get(), nullptr, false, false, text.c_str());
     ASSERT_TRUE(answer.Wait());
-    RECT rc = answer.Box().rect;
+    RECT rc = seen->rect;
     EXPECT_GE(rc.left, 0);
     EXPECT_GE(rc.top, 0);
     EXPECT_LE(rc.right, GetSystemMetrics(SM_CXSCREEN));
     EXPECT_LE(rc.bottom, GetSystemMetrics(SM_CYSCREEN));
-    EXPECT_TRUE(answer.Box().HasText(text));
+    EXPECT_TRUE(seen->HasText(text));
 }
 
 TEST_F(MsgBoxTest, GermanCaptionAndButtonsForAGermanUserInterface)
@@ -251,12 +274,12 @@ TEST_F(MsgBoxTest, GermanCaptionAndButtonsForAGermanUserInterface)
         GTEST_SKIP() << "needs a German user interface";
     ktxtest::TempDir dir;
     std::string out = dir.File("answer.txt");
+    std::string go = UniqueName("ktxtest.askbox");
+    HANDLE hGo = CreateEventA(nullptr, TRUE, FALSE, (go + ".go").c_str());
     char szLoader[MAX_PATH] = "/usr/lib/wine/wine64";
     GetEnvironmentVariableA("WINELOADER", szLoader, sizeof(szLoader));
     std::string cmd = std::string("/usr/bin/env LC_ALL=de_DE.UTF-8 LANG=de_DE.UTF-8 ") + szLoader + " \"" +
-                      ChildExe() + "\" askbox \"" + out + "\"";
-
-    BoxAnswer answer(IDYES, BoxAnswer::kPress, 30000, kGermanQuestionCaption);
+                      ChildExe() + "\" askbox \"" + out + "\" " + go;
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
@@ -265,12 +288,21 @@ TEST_F(MsgBoxTest, GermanCaptionAndButtonsForAGermanUserInterface)
     ASSERT_TRUE(CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+
+    // A process started through the Unix side names its Windows process id in a file.
+    std::string pidFile = out + ".pid";
+    ASSERT_TRUE(ktxtest::WaitFor([&] { return ktxtest::FileExists(pidFile); }, 30000));
+    DWORD pid = static_cast<DWORD>(std::stoul(ktxtest::ReadFileBytes(pidFile)));
+    auto seen = std::make_shared<SeenBox>();
+    Answer answer(AnyBox(pid), LookAndClose(seen, Close::kPress, IDYES), 30000);
+    SetEvent(hGo);
     ASSERT_TRUE(answer.Wait(30000)) << "the German box appeared and was answered";
-    // A process started through the Unix side cannot be waited for: its answer file appears whole.
     ASSERT_TRUE(ktxtest::WaitFor([&] { return ktxtest::FileExists(out); }, 30000));
-    EXPECT_EQ(ktxtest::ReadFileBytes(out), "2 yes");
-    EXPECT_EQ(NoAmp(answer.Box().ButtonText(IDYES)), "Ja");
-    EXPECT_EQ(NoAmp(answer.Box().ButtonText(IDNO)), "Nein");
+    CloseHandle(hGo);
+    EXPECT_EQ(ktxtest::ReadFileBytes(out), "2 yes") << "German, and the answer was yes";
+    EXPECT_EQ(seen->caption, "Frage");
+    EXPECT_EQ(NoAmp(seen->ButtonText(IDYES)), "Ja");
+    EXPECT_EQ(NoAmp(seen->ButtonText(IDNO)), "Nein");
 }
 
 }  // namespace
