@@ -48,9 +48,40 @@ void EnsureCommonControls()
     s_done = true;
 }
 
+namespace {
+
+// What this module registered with Windows. When the module is unloaded (a
+// DLL freed by its loader, or the program ending), its utility window is
+// destroyed and its window classes unregistered, so no window procedure of
+// an unloaded module stays behind and a reloaded DLL registers afresh.
+struct ModuleState {
+    std::set<std::string> classes;
+    HWND hUtility = nullptr;
+    DWORD utilityThread = 0;
+    ~ModuleState()
+    {
+        if (hUtility && IsWindow(hUtility) && GetCurrentThreadId() == utilityThread) DestroyWindow(hUtility);
+        for (const std::string& name : classes) UnregisterClassA(name.c_str(), TkModuleInstance());
+    }
+};
+
+ModuleState& State()
+{
+    static ModuleState s_state;
+    return s_state;
+}
+
+}  // namespace
+
+void SetModuleUtilityWindow(HWND hWnd)
+{
+    State().hUtility = hWnd;
+    State().utilityThread = GetCurrentThreadId();
+}
+
 bool RegisterToolkitClass(const char* pszClassName, WNDPROC pfnWndProc, UINT style)
 {
-    static std::set<std::string> s_registered;
+    std::set<std::string>& s_registered = State().classes;
     if (s_registered.count(pszClassName)) return true;
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof(wc);

@@ -70,6 +70,7 @@ HWND tk_internal::UtilityWindow()
         EnsureCommonControls();
         // Lives as long as the module (never deleted: windows of a thread die with it).
         s_pWindow = new TkUtilityWindow();
+        SetModuleUtilityWindow(s_pWindow->Handle());
     }
     return s_pWindow->Handle();
 }

@@ -22,6 +22,9 @@ int NextControlId();
 // The message-only window of this module that carries timers and posted
 // requests; created by the GUI thread on first use.
 HWND UtilityWindow();
+// Remembers the utility window, so the module can destroy it when it is
+// unloaded (a DLL's window procedure must not outlive the DLL).
+void SetModuleUtilityWindow(HWND hWnd);
 // Private messages of the toolkit (WM_APP range is left to the program).
 enum : UINT {
     TKM_TIMER_APPLY = WM_USER + 0x300,   // wParam: timer id

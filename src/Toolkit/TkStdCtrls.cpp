@@ -551,6 +551,8 @@ void TEdit::WipeText()
     std::string filler(static_cast<size_t>(n), ' ');
     SetTextQuiet(filler);
     SetTextQuiet(std::string());
+    // The undo buffer would keep the old text.
+    SendMessageA(m_hWnd, EM_EMPTYUNDOBUFFER, 0, 0);
 }
 
 void TEdit::Clear()

@@ -249,6 +249,12 @@ TEST_F(ToolkitTest, FocusMovesFireExitThenEnter)
     form->editName->SetFocus();
     ui::PressKey(form->editName->Handle(), VK_TAB);
     EXPECT_EQ(GetFocus(), form->editPasswort->Handle());
+
+    // A changed tab order is followed.
+    form->editPasswort->SetTabOrder(form->editName->TabOrder());
+    EXPECT_LT(form->editPasswort->TabOrder(), form->editName->TabOrder());
+    ui::PressKey(form->editPasswort->Handle(), VK_TAB);
+    EXPECT_EQ(GetFocus(), form->editName->Handle());
 }
 
 TEST_F(ToolkitTest, EnterClicksTheDefaultButtonAndEscapeTheCancelButton)

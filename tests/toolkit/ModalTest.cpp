@@ -92,6 +92,20 @@ TEST_F(ModalTest, ShowModalReturnsAfterCloseFromATimer)
     EXPECT_FALSE(dlg->Modal());
 }
 
+TEST_F(ModalTest, ADialogAppearsCentredOnTheMainForm)
+{
+    Application->SetMainForm(form.get());
+    form->SetBounds(40, 60, 600, 400);
+    dlg->tmrClose->OnTimer = [&](TObject*) { dlg->Close(); };
+    dlg->tmrClose->SetEnabled(true);
+    RECT seen{};
+    dlg->OnShow = [&](TObject*) { GetWindowRect(dlg->Handle(), &seen); };
+    dlg->ShowModal();
+    Application->SetMainForm(nullptr);
+    EXPECT_NEAR((seen.left + seen.right) / 2, 40 + 300, 1);
+    EXPECT_NEAR((seen.top + seen.bottom) / 2, 60 + 200, 1);
+}
+
 TEST_F(ModalTest, AButtonWithAModalResultEndsTheRun)
 {
     ui::Answer answer({"TfrmModalTest"}, ui::Press("OK"));
