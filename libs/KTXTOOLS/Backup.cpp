@@ -45,7 +45,7 @@ std::string FolderId(const std::string& full)
     uint8_t digest[ktxkeyfile::kSha256Size];
     ktxkeyfile::Sha256Digest(upper.data(), upper.size(), digest);
     char szId[17];
-    for (int i = 0; i < 8; ++i) snprintf(szId + 2 * i, 3, "%02x", digest[i]);
+    for (int i = 0; i < 8; ++i) LSStrFormat(szId + 2 * i, 3, "%02x", digest[i]);
     return szId;
 }
 
@@ -88,7 +88,7 @@ bool BackupFolder(const std::string& full, bool bCreate, std::string* pDir, DWOR
 std::string GenerationFile(const std::string& dir, unsigned nGeneration, const char* pszExt)
 {
     char szName[32];
-    snprintf(szName, sizeof(szName), "\\%08u.%s", nGeneration, pszExt);
+    LSStrFormat(szName, sizeof(szName), "\\%08u.%s", nGeneration, pszExt);
     return dir + szName;
 }
 
@@ -167,7 +167,7 @@ bool AsideName(const std::string& full, const std::string& dir, std::string* pAs
     SYSTEMTIME st;
     ::GetLocalTime(&st);
     char szStamp[32];
-    snprintf(szStamp, sizeof(szStamp), "%04u%02u%02u-%02u%02u%02u", st.wYear, st.wMonth, st.wDay, st.wHour,
+    LSStrFormat(szStamp, sizeof(szStamp), "%04u%02u%02u-%02u%02u%02u", st.wYear, st.wMonth, st.wDay, st.wHour,
              st.wMinute, st.wSecond);
     for (int nPlace = 0; nPlace < 2; ++nPlace) {
         std::string base = nPlace == 0 ? full + ".damaged-" + szStamp : dir + "\\damaged-" + szStamp;
