@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -92,6 +93,19 @@ bool CopyOut(const std::string& text, char* pszOut, DWORD dwSize)
     return true;
 }
 
+// Copies a text of the document into a caller buffer in the ANSI code page
+// (without a temporary copy for the usual ASCII text).
+bool CopyOutAnsi(const std::string& utf8, char* pszOut, DWORD dwSize)
+{
+    if (IsAscii(utf8.data(), utf8.size())) return CopyOut(utf8, pszOut, dwSize);
+    std::string ansi;
+    if (!Utf8ToAnsi(utf8, ansi)) {
+        pszOut[0] = '\0';
+        return false;
+    }
+    return CopyOut(ansi, pszOut, dwSize);
+}
+
 DWORD ErrorOf(XmlStatus status)
 {
     switch (status) {
@@ -134,8 +148,11 @@ private:
     HANDLE m_h;
 };
 
-bool ReadWholeFile(const char* pszFile, size_t cbMax, std::string& data)
+// Reads a whole file into a new buffer (not zero-filled first: touching a
+// large fresh buffer twice costs as much as reading it).
+bool ReadWholeFile(const char* pszFile, size_t cbMax, std::unique_ptr<char[]>& data, size_t* pcbData)
 {
+    *pcbData = 0;
     TFileHandle file(CreateFileA(pszFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.Valid()) return false;
@@ -145,16 +162,17 @@ bool ReadWholeFile(const char* pszFile, size_t cbMax, std::string& data)
         SetLastError(ERROR_FILE_TOO_LARGE);
         return false;
     }
-    data.resize(static_cast<size_t>(size.QuadPart));
+    const size_t cbFile = static_cast<size_t>(size.QuadPart);
+    data.reset(new char[cbFile + 1]);
     size_t done = 0;
-    while (done < data.size()) {
-        DWORD dwChunk = static_cast<DWORD>(data.size() - done < (1u << 20) ? data.size() - done : (1u << 20));
+    while (done < cbFile) {
+        DWORD dwChunk = static_cast<DWORD>(cbFile - done < (1u << 20) ? cbFile - done : (1u << 20));
         DWORD dwRead = 0;
-        if (!ReadFile(file.Get(), &data[done], dwChunk, &dwRead, nullptr)) return false;
+        if (!ReadFile(file.Get(), data.get() + done, dwChunk, &dwRead, nullptr)) return false;
         if (dwRead == 0) break;   // the file shrank meanwhile
         done += dwRead;
     }
-    data.resize(done);
+    *pcbData = done;
     return true;
 }
 
@@ -242,11 +260,12 @@ bool TXmlAPI::Init(const char* pszFile)
     m_pImpl->doc.Clear();
     if (!pszFile || !*pszFile) return Fail(pOwner, ERROR_INVALID_PARAMETER, pszMessage);
     try {
-        std::string data;
-        if (!ReadWholeFile(pszFile, m_pImpl->doc.Limits().maxInput, data))
+        std::unique_ptr<char[]> data;
+        size_t cbData = 0;
+        if (!ReadWholeFile(pszFile, m_pImpl->doc.Limits().maxInput, data, &cbData))
             return LS_DEF_ERROR(LSOwnerErr(pOwner), false, pszMessage);
         ktxcmn::XmlParseError error;
-        if (!m_pImpl->doc.Load(data.data(), data.size(), &error)) {
+        if (!m_pImpl->doc.Load(data.get(), cbData, &error)) {
             LS_TRACE_LOG(nullptr, "TXmlAPI::Init: %s at byte %lu", error.reason,
                          static_cast<unsigned long>(error.offset));
             return Fail(pOwner, ERROR_FILE_CORRUPT, pszMessage);
@@ -304,8 +323,7 @@ bool TXmlAPI::GetRootTag(char* pszOut, DWORD dwSize)
         return false;
     }
     try {
-        std::string name;
-        return Utf8ToAnsi(m_pImpl->doc.Root()->name, name) && CopyOut(name, pszOut, dwSize);
+        return CopyOutAnsi(m_pImpl->doc.Root()->name, pszOut, dwSize);
     } catch (...) {
         pszOut[0] = '\0';
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -325,7 +343,7 @@ bool TXmlAPI::GPPS(const char* pszPath, char* pszOut, DWORD dwSize)
         return false;
     }
     try {
-        std::string path, text;
+        std::string path;
         const XmlElement* pElement = nullptr;
         if (!AnsiToUtf8(pszPath, path)) return false;
         XmlStatus status = m_pImpl->doc.Find(path, &pElement);
@@ -333,7 +351,7 @@ bool TXmlAPI::GPPS(const char* pszPath, char* pszOut, DWORD dwSize)
             SetLastError(ErrorOf(status));
             return false;
         }
-        return Utf8ToAnsi(pElement->text, text) && CopyOut(text, pszOut, dwSize);
+        return CopyOutAnsi(pElement->text, pszOut, dwSize);
     } catch (...) {
         pszOut[0] = '\0';
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -401,7 +419,7 @@ bool TXmlAPI::PPPS(const char* pszPath, const char* pszText)
         XmlStatus status;
         if (pszText) {
             if (!AnsiToUtf8(pszText, text)) return LS_DEF_ERROR(LSOwnerErr(pOwner), false, pszMessage);
-            status = m_pImpl->doc.SetText(path, text);
+            status = m_pImpl->doc.SetText(path, std::move(text));
         } else {
             status = m_pImpl->doc.Remove(path);
         }
@@ -424,7 +442,7 @@ bool TXmlAPI::GetAtt(const char* pszPath, const char* pszAttr, char* pszOut, DWO
         return false;
     }
     try {
-        std::string path, attr, value;
+        std::string path, attr;
         const XmlElement* pElement = nullptr;
         if (!AnsiToUtf8(pszPath, path) || !AnsiToUtf8(pszAttr, attr)) return false;
         XmlStatus status = m_pImpl->doc.Find(path, &pElement);
@@ -437,7 +455,7 @@ bool TXmlAPI::GetAtt(const char* pszPath, const char* pszAttr, char* pszOut, DWO
             SetLastError(ERROR_NOT_FOUND);
             return false;
         }
-        return Utf8ToAnsi(pAttr->value, value) && CopyOut(value, pszOut, dwSize);
+        return CopyOutAnsi(pAttr->value, pszOut, dwSize);
     } catch (...) {
         pszOut[0] = '\0';
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -455,7 +473,7 @@ bool TXmlAPI::PutAtt(const char* pszPath, const char* pszAttr, const char* pszVa
         std::string path, attr, value;
         if (!AnsiToUtf8(pszPath, path) || !AnsiToUtf8(pszAttr, attr) || !AnsiToUtf8(pszValue, value))
             return LS_DEF_ERROR(LSOwnerErr(pOwner), false, pszMessage);
-        XmlStatus status = m_pImpl->doc.SetAttribute(path, attr, value);
+        XmlStatus status = m_pImpl->doc.SetAttribute(path, attr, std::move(value));
         if (status != XmlStatus::Ok) return Fail(pOwner, ErrorOf(status), pszMessage);
         return true;
     } catch (...) {

@@ -298,7 +298,7 @@ XmlStatus XmlDocument::Find(const std::string& path, const XmlElement** ppElemen
     return XmlStatus::Ok;
 }
 
-XmlStatus XmlDocument::SetText(const std::string& path, const std::string& text)
+XmlStatus XmlDocument::SetText(const std::string& path, std::string text)
 {
     if (!m_root) return XmlStatus::NoDocument;
     std::vector<std::string> names;
@@ -331,7 +331,7 @@ XmlStatus XmlDocument::SetText(const std::string& path, const std::string& text)
             ++m_elements;
         }
     }
-    p->text = text;
+    p->text.swap(text);
     return XmlStatus::Ok;
 }
 
@@ -353,7 +353,7 @@ XmlStatus XmlDocument::Remove(const std::string& path)
     return XmlStatus::Ok;
 }
 
-XmlStatus XmlDocument::SetAttribute(const std::string& path, const std::string& attrName, const std::string& value)
+XmlStatus XmlDocument::SetAttribute(const std::string& path, const std::string& attrName, std::string value)
 {
     if (!m_root) return XmlStatus::NoDocument;
     std::vector<std::string> names;
@@ -365,12 +365,12 @@ XmlStatus XmlDocument::SetAttribute(const std::string& path, const std::string& 
     if (!XmlIsText(value)) return XmlStatus::BadText;
     if (attrName.size() > m_limits.maxName || value.size() > m_limits.maxAttrValue) return XmlStatus::TooLarge;
     if (XmlAttribute* pAttr = p->FindAttribute(attrName)) {
-        pAttr->value = value;
+        pAttr->value.swap(value);
         return XmlStatus::Ok;
     }
     if (p->attributes.size() >= m_limits.maxAttributes || m_attributes >= m_limits.maxTotalAttributes)
         return XmlStatus::TooLarge;
-    p->attributes.push_back(XmlAttribute{attrName, value});
+    p->attributes.push_back(XmlAttribute{attrName, std::move(value)});
     ++m_attributes;
     return XmlStatus::Ok;
 }

@@ -109,11 +109,11 @@ public:
     // Paths are element names from the root joined by ".", compared ignoring case.
     XmlStatus Find(const std::string& path, const XmlElement** ppElement) const;
     // Sets the text of the element, creating missing elements along the path.
-    XmlStatus SetText(const std::string& path, const std::string& text);
+    XmlStatus SetText(const std::string& path, std::string text);
     // Removes the element with everything in it (never the root).
     XmlStatus Remove(const std::string& path);
     // Sets or replaces an attribute of an existing element.
-    XmlStatus SetAttribute(const std::string& path, const std::string& attrName, const std::string& value);
+    XmlStatus SetAttribute(const std::string& path, const std::string& attrName, std::string value);
 
 private:
     XmlStatus Split(const std::string& path, std::vector<std::string>& names) const;

@@ -121,11 +121,24 @@ private:
     size_t m_attributes = 0;
 };
 
+// About the size of the output, so that it is allocated once (a large buffer
+// that grows is copied and touched again at every step).
+size_t EstimateSize(const XmlElement& e, size_t depth)
+{
+    size_t n = 2 * e.name.size() + e.text.size() + depth + 8;
+    for (const XmlAttribute& a : e.attributes) n += a.name.size() + a.value.size() + 4;
+    if (depth < 64) {
+        for (const auto& c : e.Children()) n += EstimateSize(*c, depth + 1);
+    }
+    return n;
+}
+
 }  // namespace
 
 bool XmlWrite(const XmlElement& root, const XmlLimits& limits, std::string& out)
 {
     out.clear();
+    out.reserve(EstimateSize(root, 1) + 64);
     out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
     out.append(kLineEnd);
     Writer writer(limits, out);
