@@ -807,6 +807,10 @@ LRESULT TWinControl::WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam)
     case WM_SIZE:
         if (wParam != SIZE_MINIMIZED) Realign();
         break;
+    case WM_ENABLE:
+        // Enabled follows the window, also when a modal run disabled it.
+        m_bEnabled = wParam != FALSE;
+        break;
     case WM_SETFOCUS: {
         LRESULT r = DefaultHandler(uMsg, wParam, lParam);
         if (TForm* pForm = ParentForm()) {

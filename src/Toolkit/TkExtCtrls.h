@@ -65,7 +65,8 @@ public:
     // Runs the dialog modally over the active window of the thread (or the
     // owner's form); true when the user confirmed a file.
     virtual bool Execute();
-    // The dialog's window while it runs (for its owner), else null.
+    // The window the dialog is shown over: the owning form when it is
+    // visible, else the thread's active window.
     HWND ParentWindow() const;
 
 protected:

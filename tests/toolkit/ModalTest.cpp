@@ -72,7 +72,7 @@ TEST_F(ModalTest, ShowModalReturnsAfterCloseFromATimer)
     bool bOwnerDisabled = false, bOthersTicked = false;
     form->tmrTest->SetEnabled(true);   // the other form's timer keeps running
     dlg->tmrClose->OnTimer = [&](TObject*) {
-        bOwnerDisabled = !IsWindowEnabled(form->Handle());
+        bOwnerDisabled = !IsWindowEnabled(form->Handle()) && !form->Enabled();
         bOthersTicked = form->Count("tmrTest.Timer") > 0;
         if (!bOthersTicked) return;   // wait for the other timer once
         dlg->tmrClose->SetEnabled(false);
@@ -87,6 +87,7 @@ TEST_F(ModalTest, ShowModalReturnsAfterCloseFromATimer)
     EXPECT_TRUE(bOwnerDisabled) << "the other windows are disabled during the modal run";
     EXPECT_TRUE(bOthersTicked);
     EXPECT_TRUE(IsWindowEnabled(form->Handle())) << "and enabled again afterwards";
+    EXPECT_TRUE(form->Enabled());
     EXPECT_FALSE(IsWindowVisible(dlg->Handle()));
     EXPECT_EQ(dlg->OwnerWindow(), form->Handle()) << "owned by the window that was active";
     EXPECT_FALSE(dlg->Modal());
