@@ -31,7 +31,7 @@ TfrmCertificateMgr::TfrmCertificateMgr(TLSOwner* pOwner, HWND hParent, const cha
       m_store((pszStore && *pszStore) ? pszStore : "MY"),
       m_bSelect(bSelect)
 {
-    const int cxClient = 680;
+    const int cxClient = 720;
     const int cxInner = cxClient - 2 * kMargin;
     SetupDialogForm(this, DLS_DLG_CERT_CAPTION());
 
@@ -48,9 +48,9 @@ TfrmCertificateMgr::TfrmCertificateMgr(TLSOwner* pOwner, HWND hParent, const cha
     lstvZertifikate->SetMultiSelect(bSelect);
     lstvZertifikate->AddColumn(DLS_DLG_CERT_COL_SUBJECT(), 170);
     lstvZertifikate->AddColumn(DLS_DLG_CERT_COL_ISSUER(), 150);
-    lstvZertifikate->AddColumn(DLS_DLG_CERT_COL_VALIDTO(), 110);
-    lstvZertifikate->AddColumn(DLS_DLG_CERT_COL_KEY(), 100);
-    lstvZertifikate->AddColumn(DLS_DLG_CERT_COL_USE(), 120);
+    lstvZertifikate->AddColumn(DLS_DLG_CERT_COL_VALIDTO(), 105);
+    lstvZertifikate->AddColumn(DLS_DLG_CERT_COL_KEY(), 120);
+    lstvZertifikate->AddColumn(DLS_DLG_CERT_COL_USE(), 130);
     y += 220 + kGap;
     txtHinweis = MakeText(this, DLS_DLG_CERT_NONE(), kMargin, y, cxInner, 32);
     txtHinweis->SetName("txtHinweis");
