@@ -151,6 +151,22 @@ TEST_F(ToolkitTest, ClosingTheMainFormEndsTheApplicationLoop)
     EXPECT_EQ(FindWindowA("TfrmToolkitTest", "Toolkit test form"), form->Handle()) << "only the fixture's form is left";
 }
 
+TEST_F(ToolkitTest, AWindowDestroyedFromOutsideFiresOnDestroyAndLeavesASafeObject)
+{
+    ShowForm();
+    int destroyed = 0;
+    form->OnDestroy = [&](TObject*) { ++destroyed; };
+    HWND hEdit = form->editName->Handle();
+    DestroyWindow(form->Handle());
+    EXPECT_EQ(destroyed, 1);
+    EXPECT_EQ(form->Handle(), nullptr);
+    EXPECT_EQ(form->editName->Handle(), nullptr) << "the children forgot their windows too";
+    EXPECT_FALSE(IsWindow(hEdit));
+    form->editName->SetText("no window");   // harmless without a window
+    form.reset();                           // and so is deleting the form
+    EXPECT_EQ(destroyed, 1);
+}
+
 TEST_F(ToolkitTest, OwnedComponentsAreDeletedWithTheirOwner)
 {
     struct Probe : TComponent {

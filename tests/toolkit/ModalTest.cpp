@@ -162,6 +162,30 @@ TEST_F(ModalTest, ACloseThatIsRefusedKeepsTheRunGoing)
     EXPECT_EQ(dlg->nCloses, 1);
 }
 
+TEST_F(ModalTest, TerminatingTheApplicationEndsTheRunAndTheQuitReachesTheOuterLoop)
+{
+    dlg->tmrClose->OnTimer = [&](TObject*) {
+        dlg->tmrClose->SetEnabled(false);
+        Application->Terminate();
+    };
+    dlg->tmrClose->SetEnabled(true);
+    EXPECT_EQ(dlg->ShowModal(), mrCancel);
+    EXPECT_FALSE(IsWindowVisible(dlg->Handle()));
+    // The outer loop still gets its WM_QUIT.
+    MSG msg;
+    int got = 1;
+    DWORD start = GetTickCount();
+    while (got && GetTickCount() - start < 5000) {
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            Sleep(5);
+            continue;
+        }
+        if (msg.message == WM_QUIT) got = 0;
+        else DispatchMessageA(&msg);
+    }
+    EXPECT_EQ(got, 0);
+}
+
 TEST_F(ModalTest, NestedModalFormsReturnInOrder)
 {
     TfrmModalTest inner(nullptr);
