@@ -84,7 +84,7 @@ TTimer::TTimer(TComponent* pOwner) : TComponent(pOwner)
     m_threadId = GetCurrentThreadId();
     m_id = NextTimerId();
     Timers()[m_id] = this;
-    UtilityWindow();
+    m_hUtility = UtilityWindow();
     Apply();
 }
 
@@ -102,7 +102,7 @@ void TTimer::SetEnabled(bool bEnabled)
     if (GetCurrentThreadId() == m_threadId) {
         Apply();
     } else {
-        PostMessageA(UtilityWindow(), TKM_TIMER_APPLY, static_cast<WPARAM>(m_id), 0);
+        PostMessageA(m_hUtility, TKM_TIMER_APPLY, static_cast<WPARAM>(m_id), 0);
     }
 }
 
@@ -116,7 +116,7 @@ void TTimer::SetInterval(unsigned ms)
         }
         Apply();
     } else {
-        PostMessageA(UtilityWindow(), TKM_TIMER_APPLY, static_cast<WPARAM>(m_id), 0);
+        PostMessageA(m_hUtility, TKM_TIMER_APPLY, static_cast<WPARAM>(m_id), 0);
     }
 }
 

@@ -31,6 +31,7 @@ private:
     std::atomic<unsigned> m_interval{1000};
     UINT_PTR m_id = 0;
     DWORD m_threadId = 0;
+    HWND m_hUtility = nullptr;   // the GUI thread's utility window (posted to from other threads)
     bool m_bRunning = false;
 };
 
