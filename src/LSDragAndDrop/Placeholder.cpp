@@ -1,1 +1,0 @@
-// Placeholder so the target has a source until its real sources land; delete it then.
