@@ -67,7 +67,11 @@ HRESULT STDMETHODCALLTYPE TLSDropSource::QueryContinueDrag(BOOL fEscapePressed, 
 
     // Released: the drop happens now.
     if (m_dwLastEffect == LSAllowedEffect(m_pDragSrc->GetDropEffect()) && m_pDragSrc->OnDropping) {
-        m_pDragSrc->OnDropping(m_pDragSrc);
+        // The handler runs inside DoDragDrop: nothing may unwind through it.
+        try {
+            m_pDragSrc->OnDropping(m_pDragSrc);
+        } catch (...) {
+        }
     }
     m_pDragSrc->SetDropping(true);
     return DRAGDROP_S_DROP;
@@ -274,7 +278,16 @@ HRESULT STDMETHODCALLTYPE TLSFileDataObject::GetData(FORMATETC* pFormat, STGMEDI
     pHeader->fNC = FALSE;
     pHeader->fWide = FALSE;
 
-    if (!m_pDragSrc->GetFilesPrepared()) DoPrepareFiles();
+    if (!m_pDragSrc->GetFilesPrepared()) {
+        // Called by the platform: nothing may unwind through it.
+        try {
+            DoPrepareFiles();
+        } catch (...) {
+            GlobalUnlock(hMem);
+            GlobalFree(hMem);
+            return E_OUTOFMEMORY;
+        }
+    }
 
     // The names, each with its zero; the zero-filled block ends the list. An
     // empty name would end the list early and hide every later file, so it

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #include "DragTestSupport.h"
 #include "LSDragObjects.h"
@@ -507,6 +509,27 @@ TEST(FileObjectFailure, RefusedDuplicateNotificationSkipsWritingThatItem)
     pFile->Release();
 }
 
+// A drag source whose file writing throws (an override gone wrong).
+class ThrowingDragSrc : public TLSDragSrc {
+public:
+    ThrowingDragSrc() : TLSDragSrc(nullptr, nullptr, nullptr) {}
+    bool CreateDropFile(const char*, const char*, int, int) override { throw std::bad_alloc(); }
+};
+
+TEST(FileObjectFailure, ExceptionWhileWritingIsAnsweredNotThrownThroughThePlatform)
+{
+    ThrowingDragSrc src;
+    ASSERT_TRUE(src.AddFile("a.txt", "x"));
+    IDataObject* pFile = new TLSFileDataObject(&src);
+    src.SetDropping(true);
+    FORMATETC f = Fmt(CF_HDROP);
+    STGMEDIUM m = {};
+    EXPECT_EQ(E_OUTOFMEMORY, pFile->GetData(&f, &m));
+    EXPECT_EQ(nullptr, m.hGlobal);
+    EXPECT_FALSE(src.GetFilesPrepared());
+    pFile->Release();
+}
+
 // ---------------------------------------------------------------------------
 // The drop source's decisions
 // ---------------------------------------------------------------------------
@@ -563,6 +586,16 @@ TEST_F(DragObjects, QueryContinueDragTable)
             EXPECT_EQ(static_cast<TObject*>(&src), pSender);
         }
         pSource->Release();
+    }
+    // A handler that throws does not stop the drop (nor unwind through DoDragDrop).
+    src.OnDropping = [](TObject*) { throw std::runtime_error("handler failed"); };
+    {
+        TLSDropSource* pThrowing = new TLSDropSource(&src);
+        src.SetDropEffect(lsCopy);
+        pThrowing->GiveFeedback(DROPEFFECT_COPY);
+        EXPECT_EQ(DRAGDROP_S_DROP, pThrowing->QueryContinueDrag(FALSE, 0));
+        EXPECT_TRUE(src.GetDropping());
+        pThrowing->Release();
     }
     // Without an event assigned the drop still happens.
     src.OnDropping = nullptr;
