@@ -155,17 +155,21 @@ TEST_F(CertificateManager, ReturnsExactlyTheSelectedCertificates)
     ASSERT_TRUE(MakeTestCertificate("KTX Test Alpha", 2048, AT_KEYEXCHANGE, &a));
     ASSERT_TRUE(MakeTestCertificate("KTX Test Beta", 2048, AT_KEYEXCHANGE, &b));
     ASSERT_TRUE(MakeTestCertificate("KTX Test Gamma", 2048, AT_KEYEXCHANGE, &c));
+    // Confirmed with the OK button, or with Enter in the list.
     struct Case {
         std::vector<std::string> select;
-    } cases[] = {{{"KTX Test Beta"}}, {{"KTX Test Alpha", "KTX Test Gamma"}},
-                 {{"KTX Test Alpha", "KTX Test Beta", "KTX Test Gamma"}}};
+        bool bEnter;
+    } cases[] = {{{"KTX Test Beta"}, false},
+                 {{"KTX Test Alpha", "KTX Test Gamma"}, false},
+                 {{"KTX Test Alpha", "KTX Test Beta", "KTX Test Gamma"}, true}};
     for (const Case& cs : cases) {
         SCOPED_TRACE(std::to_string(cs.select.size()) + " selected");
         ui::Answer answer({kClassCertMgr}, Script([&](HWND h) {
             std::vector<int> rows;
             for (const std::string& s : cs.select) rows.push_back(RowOf(h, s));
             SelectRows(h, rows);
-        }, DLS_DLG_BTN_OK()));
+            if (cs.bEnter) ui::PressKey(ui::FindControlByClass(h, WC_LISTVIEWA), VK_RETURN);
+        }, cs.bEnter ? "" : DLS_DLG_BTN_OK()));
         std::vector<TLSCryptCert> chosen;
         bool bCancel = true;
         EXPECT_TRUE(Run(true, &chosen, &bCancel));
