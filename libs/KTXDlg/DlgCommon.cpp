@@ -106,6 +106,22 @@ TButton* MakeButton(TWinControl* pParent, const char* pszCaption, int x, int y, 
     return pButton;
 }
 
+void MakeOkCancelRow(TForm* pForm, int cxClient, int y, TButton*& pOK, TButton*& pCancel)
+{
+    pOK = MakeButton(pForm, DLS_DLG_BTN_OK(), cxClient - kMargin - 2 * kButtonWidth - kGap, y, kButtonWidth,
+                     kButtonHeight);
+    pOK->SetName("btnOK");
+    pOK->SetModalResult(mrOk);
+    pOK->SetEnabled(false);
+    pCancel = MakeButton(pForm, DLS_DLG_BTN_CANCEL(), cxClient - kMargin - kButtonWidth, y, kButtonWidth,
+                         kButtonHeight);
+    pCancel->SetName("btnAbbrechen");
+    pCancel->SetModalResult(mrCancel);
+    pForm->SetDefaultButton(pOK);
+    pForm->SetCancelButton(pCancel);
+    pForm->SetClientSize(cxClient, y + kButtonHeight + kMargin);
+}
+
 TStaticText* MakeText(TWinControl* pParent, const char* pszCaption, int x, int y, int cx, int cy)
 {
     TStaticText* pText = new TStaticText(pParent);

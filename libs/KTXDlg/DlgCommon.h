@@ -55,6 +55,11 @@ TButton* MakeButton(TWinControl* pParent, const char* pszCaption, int x, int y, 
 // Creates a static text with caption and bounds (word-wrapped by the control).
 TStaticText* MakeText(TWinControl* pParent, const char* pszCaption, int x, int y, int cx, int cy);
 
+// The OK and Cancel buttons of a dialog, right-aligned in a row at y: OK
+// disabled until the dialog's input allows it, Enter and Escape bound to them,
+// the client height closed below the row.
+void MakeOkCancelRow(TForm* pForm, int cxClient, int y, TButton*& pOK, TButton*& pCancel);
+
 // Standard sizes of the dialogs' layout (pixels at 96 dpi).
 constexpr int kMargin = 12;
 constexpr int kButtonWidth = 88;

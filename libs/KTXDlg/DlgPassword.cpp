@@ -62,18 +62,7 @@ TfrmInputPassword::TfrmInputPassword(TLSOwner* pOwner, HWND hParent, int nMaxCha
     txtHinweis->Font()->SetColor(clRed);
     txtHinweis->SetVisible(false);
     y += 48 + kGap;
-    btnOK = MakeButton(this, DLS_DLG_BTN_OK(), cxClient - kMargin - 2 * kButtonWidth - kGap, y, kButtonWidth,
-                       kButtonHeight);
-    btnOK->SetName("btnOK");
-    btnOK->SetModalResult(mrOk);
-    btnOK->SetEnabled(false);
-    btnAbbrechen = MakeButton(this, DLS_DLG_BTN_CANCEL(), cxClient - kMargin - kButtonWidth, y, kButtonWidth,
-                              kButtonHeight);
-    btnAbbrechen->SetName("btnAbbrechen");
-    btnAbbrechen->SetModalResult(mrCancel);
-    SetDefaultButton(btnOK);
-    SetCancelButton(btnAbbrechen);
-    SetClientSize(cxClient, y + kButtonHeight + kMargin);
+    MakeOkCancelRow(this, cxClient, y, btnOK, btnAbbrechen);
 
     editPasswort->OnChange = TkMethod(this, &TfrmInputPassword::editPasswortChange);
     cboxAnzeigen->OnClick = TkMethod(this, &TfrmInputPassword::cboxAnzeigenClick);
@@ -168,18 +157,7 @@ TfrmInputPasswordChange::TfrmInputPasswordChange(TLSOwner* pOwner, HWND hParent,
     txtHinweis->SetName("txtHinweis");
     y += 48 + kGap;
 
-    btnOK = MakeButton(this, DLS_DLG_BTN_OK(), cxClient - kMargin - 2 * kButtonWidth - kGap, y, kButtonWidth,
-                       kButtonHeight);
-    btnOK->SetName("btnOK");
-    btnOK->SetModalResult(mrOk);
-    btnOK->SetEnabled(false);
-    btnAbbrechen = MakeButton(this, DLS_DLG_BTN_CANCEL(), cxClient - kMargin - kButtonWidth, y, kButtonWidth,
-                              kButtonHeight);
-    btnAbbrechen->SetName("btnAbbrechen");
-    btnAbbrechen->SetModalResult(mrCancel);
-    SetDefaultButton(btnOK);
-    SetCancelButton(btnAbbrechen);
-    SetClientSize(cxClient, y + kButtonHeight + kMargin);
+    MakeOkCancelRow(this, cxClient, y, btnOK, btnAbbrechen);
 
     editPasswort->OnChange = TkMethod(this, &TfrmInputPasswordChange::editPasswortChange);
     editWiederholung->OnChange = TkMethod(this, &TfrmInputPasswordChange::editPasswortChange);
