@@ -42,6 +42,7 @@ struct Frame {
     // Runs of literal white space in the element's text (offset, length);
     // dropped when the element turns out to have children.
     std::vector<std::pair<size_t, size_t>> spaceRuns;
+    size_t spaceBytes = 0;   // bytes in spaceRuns
     size_t runStart = 0;
     bool runAllSpace = true;
 };
@@ -418,8 +419,12 @@ bool Parser::ReadStartTag(Frame* pParent, std::unique_ptr<XmlElement>& root, boo
 
 bool Parser::AppendText(Frame& frame, const char* p, size_t n)
 {
+    // The limit applies to the text that is kept: white space between child
+    // elements (indentation) is dropped and does not count against it.
     std::string& text = frame.element->text;
-    if (text.size() + n > m_limits.maxText) return Fail("an element text is too long");
+    size_t droppable = frame.spaceBytes + (frame.runAllSpace ? text.size() - frame.runStart + n : 0);
+    if (text.size() + n - droppable > m_limits.maxText) return Fail("an element text is too long");
+    if (text.size() + n > m_limits.maxInput) return Fail("an element text is too long");
     text.append(p, n);
     return true;
 }
@@ -428,8 +433,10 @@ bool Parser::AppendText(Frame& frame, const char* p, size_t n)
 void Parser::EndRun(Frame& frame)
 {
     size_t size = frame.element->text.size();
-    if (frame.runAllSpace && size > frame.runStart)
+    if (frame.runAllSpace && size > frame.runStart) {
         frame.spaceRuns.emplace_back(frame.runStart, size - frame.runStart);
+        frame.spaceBytes += size - frame.runStart;
+    }
     frame.runStart = size;
     frame.runAllSpace = true;
 }
@@ -438,6 +445,8 @@ bool Parser::CloseElement(Frame& frame)
 {
     EndRun(frame);
     XmlElement* e = frame.element;
+    // Without children, the white space is the text itself and is kept.
+    if (e->Children().empty() && e->text.size() > m_limits.maxText) return Fail("an element text is too long");
     if (!e->Children().empty() && !frame.spaceRuns.empty()) {
         std::string kept;
         size_t from = 0;
@@ -456,6 +465,7 @@ bool Parser::ReadCData(Frame& frame)
 {
     m_p += 9;
     EndRun(frame);
+    frame.runAllSpace = false;   // a CDATA section is never indentation
     for (;;) {
         if (AtEnd()) return Fail("an unterminated CDATA section");
         if (StartsWith("]]>")) {
@@ -481,7 +491,6 @@ bool Parser::ReadCData(Frame& frame)
         }
         if (!AppendText(frame, buffer, n)) return false;
     }
-    frame.runAllSpace = false;   // a CDATA section is never indentation
     EndRun(frame);
     return true;
 }
@@ -532,8 +541,8 @@ bool Parser::ReadContent(std::vector<Frame>& stack)
         } else if (c == '&') {
             std::string decoded;
             if (!ReadReference(decoded)) return false;
-            if (!AppendText(frame, decoded.data(), decoded.size())) return false;
             frame.runAllSpace = false;
+            if (!AppendText(frame, decoded.data(), decoded.size())) return false;
         } else if (c == '\r') {
             ++m_p;
             if (m_p < m_end && *m_p == '\n') ++m_p;
@@ -562,8 +571,8 @@ bool Parser::ReadContent(std::vector<Frame>& stack)
             m_p += n;
             std::string utf8;
             XmlAppendUtf8(utf8, cp);
-            if (!AppendText(frame, utf8.data(), utf8.size())) return false;
             frame.runAllSpace = false;
+            if (!AppendText(frame, utf8.data(), utf8.size())) return false;
         }
     }
     return true;

@@ -178,6 +178,11 @@ TEST(XmlReader, LimitsBoundTheDocument)
         {"text at the limit", "<a>12345678</a>", true},
         {"text beyond", "<a>123456789</a>", false},
         {"text beyond through references", "<a>1234567&amp;&amp;</a>", false},
+        // Indentation between children is dropped, so it does not count.
+        {"text at the limit with indented children", "<a>12345678<b/>\r\n  <c/>\r\n</a>", true},
+        {"text beyond with indented children", "<a>123456789\n<b/>\n</a>", false},
+        {"white space only beyond, without children", "<a>         </a>", false},
+        {"CDATA white space counts", "<a><![CDATA[         ]]><b/></a>", false},
         {"attribute value at the limit", "<a b='12345'/>", true},
         {"attribute value beyond", "<a b='123456'/>", false},
         {"attributes beyond", "<a b='1' c='2' d='3'/>", false},
