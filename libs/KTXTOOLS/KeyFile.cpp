@@ -27,6 +27,33 @@ constexpr int kMinNewPasswordLength = 24;
 
 enum class KeyFileState { Ok, Missing, Damaged, Unreadable };
 
+// Serialises the read-change-write of the key file between the processes of
+// the session, so that two certificates chosen at the same moment both keep
+// their slots.
+class KeyFileLock {
+public:
+    KeyFileLock()
+    {
+        m_hMutex = ::CreateMutexA(nullptr, FALSE, "Local\\KTX.KeyFile.Lock");
+        if (!m_hMutex) return;
+        DWORD r = ::WaitForSingleObject(m_hMutex, 60000);
+        // An abandoned lock is ours: the key file itself is only ever replaced whole.
+        m_bHeld = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+    }
+    ~KeyFileLock()
+    {
+        if (m_bHeld) ::ReleaseMutex(m_hMutex);
+        if (m_hMutex) ::CloseHandle(m_hMutex);
+    }
+    KeyFileLock(const KeyFileLock&) = delete;
+    KeyFileLock& operator=(const KeyFileLock&) = delete;
+    bool Held() const { return m_bHeld; }
+
+private:
+    HANDLE m_hMutex = nullptr;
+    bool m_bHeld = false;
+};
+
 KeyFileState LoadKeyFile(const char* pszPath, kf::KeyFile* pFile, DWORD* pdwErr)
 {
     std::string data;
@@ -331,6 +358,8 @@ bool TVornixReg::QOVSetRegUsrEncCrt(TLSOwner* pOwner, TLSCryptCert* pCerts, int 
 
         char szKeyFile[LS_PATH_SIZE];
         if (!GetKeyFilePath(szKeyFile, sizeof(szKeyFile), &dwErr)) return KTX_RECORD(pOwner, false, dwErr, kFailed);
+        KeyFileLock lock;
+        if (!lock.Held()) return KTX_REASON(pOwner, DLS_KEYFILE_WRITEFAILED(), static_cast<DWORD>(ERROR_TIMEOUT), kFailed);
         kf::KeyFile file;
         KeyFileState state = LoadKeyFile(szKeyFile, &file, &dwErr);
         if (state == KeyFileState::Damaged) return KTX_REASON(pOwner, DLS_KEYFILE_DAMAGED(), dwErr, kFailed);

@@ -5,6 +5,7 @@
 // that exists.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -445,3 +446,46 @@ TEST_F(KeyFile, BadRequestsAreRefused)
 }
 
 }  // namespace
+
+// Two processes choosing certificates at the same moment: every chosen
+// certificate keeps its slot (the key file is read, extended and written
+// under one lock).
+TEST_F(KeyFile, CertificatesChosenAtOnceInTwoProcessesAllKeepTheirSlots)
+{
+    TestCert first;
+    ASSERT_TRUE(first.Create("KTSafe first"));
+    const std::string password = MakeKeyFile(first);
+    constexpr int kPerChild = 3;
+    std::vector<std::unique_ptr<TestCert>> chosen;
+    std::string args[2];
+    for (int i = 0; i < 2 * kPerChild; ++i) {
+        chosen.push_back(std::make_unique<TestCert>());
+        ASSERT_TRUE(chosen.back()->Create(("KTSafe chosen " + std::to_string(i)).c_str()));
+        char hex[41];
+        for (int b = 0; b < 20; ++b) snprintf(hex + 2 * b, 3, "%02x", chosen.back()->Thumbprint()[b]);
+        args[i % 2] += std::string(" ") + hex;
+    }
+    const std::string eventName = "KTSafe.test.choose." + std::to_string(GetCurrentProcessId());
+    HANDLE hGo = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+    ASSERT_NE(hGo, nullptr);
+    ktxtest::ChildProcess children[2];
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(children[i].Start("tools_helper.exe", "choose " + eventName + args[i]));
+    SetEvent(hGo);
+    for (auto& child : children) {
+        DWORD code = 99;
+        ASSERT_TRUE(child.Wait(120000, &code));
+        EXPECT_EQ(code, 0u);
+    }
+    CloseHandle(hGo);
+
+    int nSlots = 0;
+    std::vector<TLSCryptCert> slots(2 * kPerChild + 2);
+    nSlots = static_cast<int>(slots.size());
+    ASSERT_TRUE(TVornixReg::QOVGetKeyFileCerts(m_pOwner, slots.data(), &nSlots));
+    EXPECT_EQ(nSlots, 2 * kPerChild + 1);
+    for (const auto& cert : chosen) {
+        std::string withIt;
+        EXPECT_TRUE(Open({cert->Record()}, &withIt)) << m_reason;
+        EXPECT_EQ(withIt, password);
+    }
+}

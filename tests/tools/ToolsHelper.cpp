@@ -7,6 +7,9 @@
 //   tools_helper send <bits>          signals a change notification and ends
 //   tools_helper help <topic>         opens a help topic
 //   tools_helper record <file> <text> writes <text> to <file> (stands in for a browser)
+//   tools_helper choose <event> <thumbprint>...
+//                                     waits for the event <event>, then chooses each certificate
+//                                     (40 hex digits of its thumbprint) for the safe in turn
 #include <windows.h>
 
 #include <cstdio>
@@ -75,6 +78,29 @@ int Listen(const std::string& name)
     return (r == WAIT_OBJECT_0 && ok) ? 0 : 4;
 }
 
+int ChooseCertificates(const char* pszEvent, int nCount, char** ppszThumbprints)
+{
+    HANDLE hGo = OpenEventA(SYNCHRONIZE, FALSE, pszEvent);
+    if (!hGo || WaitForSingleObject(hGo, 60000) != WAIT_OBJECT_0) return 2;
+    CloseHandle(hGo);
+    TLSOwner* pOwner = GetLSOwnerHandle("tools_helper");
+    bool ok = true;
+    for (int i = 0; i < nCount && ok; ++i) {
+        TLSCryptCert record;
+        LSInitCryptCert(&record);
+        if (strlen(ppszThumbprints[i]) != 40) return 2;
+        for (int b = 0; b < 20; ++b) {
+            char hex[3] = {ppszThumbprints[i][2 * b], ppszThumbprints[i][2 * b + 1], 0};
+            record.abThumbprint[b] = static_cast<BYTE>(strtoul(hex, nullptr, 16));
+        }
+        record.cbThumbprint = 20;
+        record.bHasPrivateKey = true;
+        ok = TVornixReg::QOVSetRegUsrEncCrt(pOwner, &record, 1, nullptr);
+    }
+    FreeLSOwnerHandle(pOwner);
+    return ok ? 0 : 3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -82,6 +108,7 @@ int main(int argc, char** argv)
     if (argc < 3) return 1;
     std::string command = argv[1];
     if (command == "password") return ObtainPassword(argv[2]);
+    if (command == "choose" && argc >= 4) return ChooseCertificates(argv[2], argc - 3, argv + 3);
     if (command == "listen") return Listen(argv[2]);
     if (command == "send") {
         TLSOwner* pOwner = GetLSOwnerHandle("tools_helper");
