@@ -3,8 +3,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace ktxtest {
 namespace ui {
@@ -333,6 +335,60 @@ bool MouseUp(HWND hControl, int x, int y, bool bRight)
     if (!IsWindow(hControl)) return false;
     SendMessageA(hControl, bRight ? WM_RBUTTONUP : WM_LBUTTONUP, 0, MAKELPARAM(x, y));
     return true;
+}
+
+bool ChooseContextMenuItem(HWND hControl, const std::string& itemText, std::vector<std::string>* pItems, int x, int y)
+{
+    if (!IsWindow(hControl)) return false;
+    if (pItems) pItems->clear();
+    const std::string want = StripAmpersands(itemText);
+    std::atomic<bool> chose{false};
+    std::vector<HWND> before;
+    for (HWND h = FindWindowExA(nullptr, nullptr, "#32768", nullptr); h; h = FindWindowExA(nullptr, h, "#32768", nullptr))
+        before.push_back(h);
+    // The menu runs its own modal loop on this thread; a helper thread reads
+    // it and presses the keys.
+    std::thread helper([&] {
+        HWND hMenuWnd = nullptr;
+        for (DWORD waited = 0; !hMenuWnd && waited < kDefaultTimeoutMs; waited += 10) {
+            for (HWND h = FindWindowExA(nullptr, nullptr, "#32768", nullptr); h;
+                 h = FindWindowExA(nullptr, h, "#32768", nullptr)) {
+                if (IsWindowVisible(h) && std::find(before.begin(), before.end(), h) == before.end()) hMenuWnd = h;
+            }
+            if (!hMenuWnd) Sleep(10);
+        }
+        if (!hMenuWnd) return;
+        Sleep(50);
+        HMENU hMenu = reinterpret_cast<HMENU>(SendMessageA(hMenuWnd, MN_GETHMENU, 0, 0));
+        int n = GetMenuItemCount(hMenu);
+        int downs = 0, target = -1;
+        for (int i = 0; i < n; ++i) {
+            char text[256] = "";
+            GetMenuStringA(hMenu, static_cast<UINT>(i), text, sizeof(text), MF_BYPOSITION);
+            UINT state = GetMenuState(hMenu, static_cast<UINT>(i), MF_BYPOSITION);
+            std::string item = text;
+            if (state & MF_SEPARATOR) {
+                item = "-";
+            } else {
+                if (target < 0) ++downs;
+                if (target < 0 && StripAmpersands(item) == want && !(state & MF_GRAYED)) target = i;
+                if (state & MF_GRAYED) item += "(disabled)";
+            }
+            if (pItems) pItems->push_back(item);
+        }
+        if (target < 0) {
+            PostMessageA(hMenuWnd, WM_KEYDOWN, VK_ESCAPE, 0);
+            return;
+        }
+        for (int i = 0; i < downs; ++i) PostMessageA(hMenuWnd, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageA(hMenuWnd, WM_KEYDOWN, VK_RETURN, 0);
+        chose = true;
+    });
+    POINT pt{x, y};
+    ClientToScreen(hControl, &pt);
+    SendMessageA(hControl, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hControl), MAKELPARAM(pt.x, pt.y));
+    helper.join();
+    return chose;
 }
 
 Action Press(const std::string& caption)

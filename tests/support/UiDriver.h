@@ -105,6 +105,15 @@ bool MouseDown(HWND hControl, int x, int y, bool bRight = false);
 bool MouseMove(HWND hControl, int x, int y, WPARAM mkFlags = 0);
 bool MouseUp(HWND hControl, int x, int y, bool bRight = false);
 
+// Opens hControl's context menu as a right click at (x, y) of its client
+// area does, and chooses the item whose text ('&' ignored) is itemText with
+// the keyboard, as a user would. pItems (may be null) receives the menu as it
+// was shown: separators as "-", disabled items with "(disabled)" appended.
+// False when no menu appeared or the item is not there or disabled (the menu
+// is then closed with Escape and nothing is chosen).
+bool ChooseContextMenuItem(HWND hControl, const std::string& itemText, std::vector<std::string>* pItems = nullptr,
+                           int x = 10, int y = 10);
+
 // What an Answer does with the window it found. Return true when done; the
 // Answer retries (every 100 ms, up to its time-out) until the window is gone.
 typedef std::function<bool(HWND hWindow)> Action;

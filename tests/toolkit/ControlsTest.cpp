@@ -366,44 +366,22 @@ TEST_F(ToolkitTest, PopupMenuLeavesOutHiddenItemsAndExtraSeparators)
     ShowForm();
     form->ClearLog();
     std::vector<std::string> items;
-    std::atomic<bool> chose{false};
-    // The menu runs its own loop; a helper reads it and chooses the first item.
-    std::thread helper([&] {
-        HWND hMenuWnd = nullptr;
-        for (int i = 0; i < 300 && !hMenuWnd; ++i) {
-            hMenuWnd = ui::FindTopWindow({"#32768"});
-            if (!hMenuWnd) Sleep(10);
-        }
-        if (!hMenuWnd) return;
-        Sleep(100);
-        HMENU hMenu = reinterpret_cast<HMENU>(SendMessageA(hMenuWnd, MN_GETHMENU, 0, 0));
-        int n = GetMenuItemCount(hMenu);
-        for (int i = 0; i < n; ++i) {
-            char text[64] = "";
-            GetMenuStringA(hMenu, static_cast<UINT>(i), text, sizeof(text), MF_BYPOSITION);
-            UINT state = GetMenuState(hMenu, static_cast<UINT>(i), MF_BYPOSITION);
-            std::string item = text;
-            if (state & MF_SEPARATOR) {
-                item = "-";
-            } else if (state & MF_GRAYED) {
-                item += "(disabled)";
-            }
-            items.push_back(item);
-        }
-        PostMessageA(hMenuWnd, WM_KEYDOWN, VK_DOWN, 0);
-        PostMessageA(hMenuWnd, WM_KEYDOWN, VK_RETURN, 0);
-        chose = true;
-    });
-    RECT rc;
-    GetWindowRect(form->lstvNamen->Handle(), &rc);
-    // The right click's context menu request.
-    SendMessageA(form->lstvNamen->Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(form->lstvNamen->Handle()),
-                 MAKELPARAM(rc.left + 10, rc.top + 10));
-    helper.join();
-    ASSERT_TRUE(chose);
+    // A disabled item cannot be chosen: the menu closes and nothing runs.
+    EXPECT_FALSE(ui::ChooseContextMenuItem(form->lstvNamen->Handle(), "Delete", &items));
+    EXPECT_EQ(items, (std::vector<std::string>{"&New", "-", "&Delete(disabled)"}));
+    EXPECT_TRUE(form->log.empty());
+
+    ASSERT_TRUE(ui::ChooseContextMenuItem(form->lstvNamen->Handle(), "New", &items));
     EXPECT_EQ(items, (std::vector<std::string>{"&New", "-", "&Delete(disabled)"}));
     EXPECT_EQ(form->log, (std::vector<std::string>{"pumNeu.Click"}));
     EXPECT_EQ(form->pmListe->PopupComponent(), form->lstvNamen);
+
+    // Enabled later, the item past the separators is reached and chosen.
+    form->pumLoeschen->SetEnabled(true);
+    form->ClearLog();
+    ASSERT_TRUE(ui::ChooseContextMenuItem(form->lstvNamen->Handle(), "Delete", &items));
+    EXPECT_EQ(items, (std::vector<std::string>{"&New", "-", "&Delete"}));
+    EXPECT_EQ(form->log, (std::vector<std::string>{"pumLoeschen.Click"}));
 }
 
 }  // namespace

@@ -239,6 +239,7 @@ TfrmToolkitTest::TfrmToolkitTest(TComponent* pOwner) : TForm(pOwner, "TfrmToolki
         Note(s, "Edited", item->Caption() + "->" + caption);
     };
     pumNeu->OnClick = [this](TObject* s) { Note(s, "Click"); };
+    pumLoeschen->OnClick = [this](TObject* s) { Note(s, "Click"); };
     tmrTest->OnTimer = [this](TObject* s) { Note(s, "Timer"); };
     OnShow = [this](TObject* s) { Note(s, "Show"); };
     OnResize = [this](TObject* s) { Note(s, "Resize"); };
