@@ -1,0 +1,190 @@
+// The safe dialog: the program's main window while a safe is open. It lists
+// the entries by name, shows the selected entry's four fields, and owns every
+// library object, the crypto context, the entry record buffer, the password
+// generator window and the drag source it works with.
+//
+// Its code is split by concern over several units of the same class: this
+// unit's DlgSafe.cpp builds, shows, closes and destroys the dialog and keeps
+// the change notification, the log viewer and the pickup of a generated
+// password; DlgSafeKeys.cpp derives the safe password from the key file and
+// the legacy key strings from a password. The entry store, the entry editing,
+// the field actions and the unlock flow live in units of their own.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "DlgPasswordGenerator.h"
+#include "KTXCMN32.h"
+#include "LSDragAndDrop.h"
+#include "Toolkit.h"
+
+// Size of one entry record in memory: name 256, user name 65, password 257,
+// URL 256 and note 1025 bytes.
+enum : DWORD { LS_TRESOR_RECORD_SIZE = 1859 };
+
+// The holder of the dialog's one entry record buffer. The buffer is allocated
+// once and reused for every entry, so only one entry is ever in clear text.
+struct TLSTresor {
+    char szVersion[17];   // version label, set when an entry is encrypted; nothing reads it
+    BYTE* pBuffer;        // the LS_TRESOR_RECORD_SIZE-byte entry record
+    DWORD dwSize;         // sizeof(TLSTresor)
+};
+#if !defined(_WIN64)
+static_assert(sizeof(TLSTresor) == 28, "entry record holder layout of the 32-bit program");
+#endif
+
+class TfrmDlgSafe : public TForm {
+public:
+    // How the dialog was closed (nCloseMode).
+    enum : uint8_t { CLOSE_NORMAL = 4, CLOSE_CANCELLED = 6 };
+    // Notification bit of a changed safe.
+    enum : DWORD { NOTIFY_SAFE_CHANGED = 0x100 };
+    // Limits of the window's outer size.
+    enum : int { MIN_WIDTH = 690, MIN_HEIGHT = 230, RESIZE_MIN_WIDTH = 640, RESIZE_MIN_HEIGHT = 242 };
+    // Input limits of the entry fields: exactly what the record's slots admit.
+    enum : int { MAX_USERNAME = 64, MAX_PASSWORD = 256, MAX_URL = 255, MAX_NOTE = 1024 };
+    // Capacity of the log viewer's command line (terminator included).
+    enum : int { LOG_COMMAND_SIZE = 256 };
+    // Characters of one legacy key string slot (terminator included).
+    enum : int { PASS_SEQUENZ_SIZE = 257 };
+    // Capacity of the password buffer handed to DoGetCertPassword.
+    enum : int { CERT_PASSWORD_SIZE = 257 };
+    // Longest safe password the key file gives back.
+    enum : int { CERT_PASSWORD_MAX_LEN = 56 };
+
+    // Uses the program's owner handle.
+    explicit TfrmDlgSafe(TComponent* AOwner);
+    // Uses the given owner handle (null tolerated).
+    TfrmDlgSafe(TComponent* AOwner, TLSOwner* pOwnerHandle);
+    ~TfrmDlgSafe() override;
+
+    // Building.
+    bool DoLSClassInit(TLSOwner* pOwnerHandle);
+
+    // Change notification: the callback of the settings library's listener
+    // thread (context: the dialog), the change of this process's safe, and
+    // the refresh on the GUI thread.
+    static bool LSNotifyCallback(TLSOwner* pOwnerHandle, DWORD* pdwFlags, void* pContext);
+    bool OnLSChange(bool bNotify);
+    bool DoLSUpdate();
+
+    // The safe log in a viewer; a viewer started earlier is ended first.
+    bool DoShowSafeLog();
+
+    // The safe password from the user's key file, opened with one of the
+    // user's certificates. pszPassword holds CERT_PASSWORD_SIZE characters and
+    // is empty after a failure; bNoScratch hands the key-file operation no
+    // scratch buffer.
+    bool DoGetCertPassword(char* pszPassword, bool bNoScratch);
+    // The four legacy key strings from a password (at most 126 characters).
+    bool DoLoadPassSequenz(const char* pszPassword);
+
+    // Stores the shown fields into the entry of pItem and saves the safe;
+    // with no item it does nothing.
+    bool DoEncCryptItem(TListItem* pItem, int nMode);
+
+    // Form events.
+    void FormShow(TObject* Sender);
+    void FormClose(TObject* Sender, TCloseAction& Action);
+    void FormResize(TObject* Sender);
+    void tmrStartUpTimer(TObject* Sender);
+    void tmrLSUpdateTimer(TObject* Sender);
+    void tmrGetPasswordTimer(TObject* Sender);
+    void btnCloseClick(TObject* Sender);
+    void pumSpeichernClick(TObject* Sender);
+    void pumAbbruchClick(TObject* Sender);
+
+    // Controls.
+    TPanel* pnlButtons;
+    TButton* btnHilfe;
+    TButton* btnAbout;
+    TButton* btnLogFile;
+    TButton* btnSave;
+    TButton* btnClose;
+    TPanel* pnlTop;
+    TSpeedButton* btnNeuerEintrag;
+    TSpeedButton* btnEintragLoeschen;
+    TSpeedButton* btnKeyGenerator;
+    TSpeedButton* btnChangeTresorFile;
+    TSpeedButton* btnCertMgr;
+    TSpeedButton* btnChangePassword;
+    TSpeedButton* btnKonvert;
+    TImage* img_qov_Tresor;
+    TListView* lstvBezeichnung;
+    TLabel* txtBenutzername;
+    TEdit* editBenutzername;
+    TLabel* txtPasswort;
+    TEdit* editPasswort;
+    TSpeedButton* btnPasswortSichtbar;
+    TLabel* txtURL;
+    TEdit* editURL;
+    TSpeedButton* btnBrowserOeffnen;
+    TMemo* memoSafe;
+    TPopupMenu* pmSave;
+    TMenuItem* pumNeuerEintrag;
+    TMenuItem* pumDuplizieren;
+    TMenuItem* pumEintragUmbenennen;
+    TMenuItem* pumEintragLoeschen;
+    TMenuItem* pumKeyGenerator;
+    TMenuItem* N1;
+    TMenuItem* pumChangePassword;
+    TMenuItem* pumChangeTresorFile;
+    TMenuItem* N2;
+    TMenuItem* pumSpeichern;
+    TMenuItem* pumAbbruch;
+    TTimer* tmrGetPassword;
+    TTimer* tmrStartUp;
+    TTimer* tmrLSUpdate;
+
+    // Data members, used by every unit of the dialog.
+    uint8_t nCloseMode = CLOSE_NORMAL;
+    bool bClassInitOK = false;
+    bool bBulkUpdate = false;
+    bool bCancel = false;
+    bool bPasswordFailed = false;
+    bool bLogViewerRunning = false;
+    bool bMouseDown = false;
+    bool bUpdating = false;
+    int32_t nMouseX = 0;
+    int32_t nMouseY = 0;
+    int32_t nCryptMode = LS_CRYPT_CURRENT;
+    DWORD nNotifyThread = 0;
+    char szUserName[LS_USERNAME_SIZE] = {};
+    char szPassword[259] = {};
+    char* pszSafeFile = nullptr;
+    TXmlAPI* pXml = nullptr;
+    TLSTresor* pTresor = nullptr;
+    LSCRYPTHANDLE hCrypt = nullptr;
+    TLSDragSrc* pDragSrc = nullptr;
+    char szPassSequenz[4][PASS_SEQUENZ_SIZE] = {};
+    char szCaption[259] = {};
+    TLSLog* pLog = nullptr;
+    char szLogFile[LS_PATH_SIZE] = {};
+    char szLogKey[260] = {};
+    TLSFile* pFile = nullptr;
+    TShellAPI* pShell = nullptr;
+    TLSTools* pTools = nullptr;
+    TfrmPasswordManager* pPasswordManager = nullptr;
+    TVornixDyn* pDyn = nullptr;
+    TLSProgress rProgress = {};
+    HWND hPrevOwnerWnd = nullptr;
+    tag_TLSErrHandler* pErrHandler = nullptr;
+    TLSOwner* pOwner = nullptr;
+    TLSProgressDlg* hProgress = nullptr;
+    CRITICAL_SECTION csNotify;
+    CRITICAL_SECTION csUpdate;
+
+private:
+    void BuildControls();
+    void WireEvents();
+    // Puts hPrevOwnerWnd back into the owner's slot if this dialog took it
+    // and the slot still names this dialog.
+    void RestoreOwnerWindow();
+    // Empties the four entry fields, wiping their text.
+    void WipeFields();
+
+    bool bOwnerWndTaken = false;
+    bool bSectionsReady = false;
+};
