@@ -278,6 +278,14 @@ TEST_F(SafeDlgBuild, SizeLimits)
     m_pDlg->SetBounds(50, 50, 760, 320);
     EXPECT_EQ(m_pDlg->Width(), 760);
     EXPECT_EQ(m_pDlg->Height(), 320);
+
+    // Even without the form's limits a resize never leaves the dialog below
+    // 640 x 242.
+    m_pDlg->Constraints().MinWidth = 0;
+    m_pDlg->Constraints().MinHeight = 0;
+    m_pDlg->SetBounds(50, 50, 500, 150);
+    EXPECT_EQ(m_pDlg->Width(), 640);
+    EXPECT_EQ(m_pDlg->Height(), 242);
 }
 
 TEST_F(SafeDlgBuild, WindowRectangleAndLibraryDialogPosition)
