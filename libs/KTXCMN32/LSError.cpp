@@ -35,7 +35,7 @@ struct BoxButton {
     std::string text;
 };
 
-struct BoxSpec {
+struct BoxContent {
     TLSOwner* pOwner = nullptr;
     std::string caption;
     std::string text;
@@ -145,7 +145,7 @@ std::string EditText(const std::string& text)
     return out;
 }
 
-void LayOut(HWND hDlg, const BoxSpec& spec)
+void LayOut(HWND hDlg, const BoxContent& content)
 {
     RECT rcDu = {7, 7, 50, 14};  // margin, margin, button width, button height in dialog units
     MapDialogRect(hDlg, &rcDu);
@@ -164,39 +164,39 @@ void LayOut(HWND hDlg, const BoxSpec& spec)
 
     // Buttons: at least 50 dialog units wide, wide enough for their texts.
     int nButtonW = rcDu.right;
-    for (const BoxButton& b : spec.buttons) {
+    for (const BoxButton& b : content.buttons) {
         SIZE sz = MeasureText(hDlg, b.text.c_str(), nWorkW);
         nButtonW = std::max<int>(nButtonW, sz.cx + 2 * nMargin);
     }
-    const int nButtons = static_cast<int>(spec.buttons.size());
+    const int nButtons = static_cast<int>(content.buttons.size());
     const int nButtonsW = nButtons * nButtonW + (nButtons - 1) * nGap;
 
     const int nIcon = GetSystemMetrics(SM_CXICON);
     const int nMaxTextW = std::max(200, std::min(nWorkW / 2, nButtonW * 9));
-    SIZE szText = MeasureText(hDlg, spec.text.c_str(), nMaxTextW);
+    SIZE szText = MeasureText(hDlg, content.text.c_str(), nMaxTextW);
     int nContentW = std::max<int>({szText.cx, nButtonsW - nIcon - nMargin, rcDu.right * 3});
     int nTextH = szText.cy;
     const int nMaxTextH = nWorkH / 2;
     if (nTextH > nMaxTextH) {
         // Too long to show whole: the text scrolls.
         HWND hEdit = ScrollingText(hDlg, IDC_BOX_TEXT, false);
-        if (hEdit) SetWindowTextA(hEdit, EditText(spec.text).c_str());
+        if (hEdit) SetWindowTextA(hEdit, EditText(content.text).c_str());
         nTextH = nMaxTextH;
         nContentW += GetSystemMetrics(SM_CXVSCROLL);
     }
 
     int nHeadingH = 0, nDetailH = 0;
-    if (!spec.heading.empty()) {
-        nHeadingH = MeasureText(hDlg, spec.heading.c_str(), nContentW).cy;
+    if (!content.heading.empty()) {
+        nHeadingH = MeasureText(hDlg, content.heading.c_str(), nContentW).cy;
         // The field's border and inner margins take a few pixels on each side.
         const int nFrame = 2 * GetSystemMetrics(SM_CXEDGE) + 8;
-        SIZE szDetail = MeasureText(hDlg, spec.detail.c_str(), nContentW - nFrame);
+        SIZE szDetail = MeasureText(hDlg, content.detail.c_str(), nContentW - nFrame);
         const int nLine = MeasureText(hDlg, "X", nContentW).cy;
         nDetailH = szDetail.cy + nFrame;
         if (nDetailH > nLine * 8 + nFrame) {
             nDetailH = nLine * 8 + nFrame;
             HWND hEdit = ScrollingText(hDlg, IDC_BOX_DETAIL, true);
-            if (hEdit) SetWindowTextA(hEdit, EditText(spec.detail).c_str());
+            if (hEdit) SetWindowTextA(hEdit, EditText(content.detail).c_str());
         }
     }
 
@@ -209,7 +209,7 @@ void LayOut(HWND hDlg, const BoxSpec& spec)
     SetWindowPos(GetDlgItem(hDlg, IDC_BOX_TEXT), nullptr, nTextX, y + (nTopH - nTextH) / 2, nContentW, nTextH,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     y += nTopH + nMargin;
-    if (!spec.heading.empty()) {
+    if (!content.heading.empty()) {
         SetWindowPos(GetDlgItem(hDlg, IDC_BOX_HEADING), nullptr, nTextX, y, nContentW, nHeadingH,
                      SWP_NOZORDER | SWP_NOACTIVATE);
         y += nHeadingH + nGap;
@@ -218,7 +218,7 @@ void LayOut(HWND hDlg, const BoxSpec& spec)
         y += nDetailH + nMargin;
     }
     int x = (nClientW - nButtonsW) / 2;
-    for (const BoxButton& b : spec.buttons) {
+    for (const BoxButton& b : content.buttons) {
         SetWindowPos(GetDlgItem(hDlg, b.nId), nullptr, x, y, nButtonW, nButtonH, SWP_NOZORDER | SWP_NOACTIVATE);
         x += nButtonW + nGap;
     }
@@ -231,7 +231,7 @@ void LayOut(HWND hDlg, const BoxSpec& spec)
     const int nH = rcWin.bottom - rcWin.top;
 
     int nLeft, nTop;
-    TLSOwner* pOwner = spec.pOwner;
+    TLSOwner* pOwner = content.pOwner;
     RECT rcParent;
     if (pOwner && pOwner->bDlgPosSet) {
         nLeft = pOwner->nDlgLeft;
@@ -251,20 +251,20 @@ void LayOut(HWND hDlg, const BoxSpec& spec)
 
 // --- the box -------------------------------------------------------------------
 
-INT_PTR OnInitBox(HWND hDlg, const BoxSpec& spec)
+INT_PTR OnInitBox(HWND hDlg, const BoxContent& content)
 {
-    SetWindowTextA(hDlg, spec.caption.c_str());
-    SendDlgItemMessageA(hDlg, IDC_BOX_ICON, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, spec.pszIcon)),
+    SetWindowTextA(hDlg, content.caption.c_str());
+    SendDlgItemMessageA(hDlg, IDC_BOX_ICON, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, content.pszIcon)),
                         0);
-    SetDlgItemTextA(hDlg, IDC_BOX_TEXT, spec.text.c_str());
-    if (!spec.heading.empty()) {
-        SetDlgItemTextA(hDlg, IDC_BOX_HEADING, spec.heading.c_str());
-        SetDlgItemTextA(hDlg, IDC_BOX_DETAIL, EditText(spec.detail).c_str());
+    SetDlgItemTextA(hDlg, IDC_BOX_TEXT, content.text.c_str());
+    if (!content.heading.empty()) {
+        SetDlgItemTextA(hDlg, IDC_BOX_HEADING, content.heading.c_str());
+        SetDlgItemTextA(hDlg, IDC_BOX_DETAIL, EditText(content.detail).c_str());
     }
-    for (const BoxButton& b : spec.buttons) SetDlgItemTextA(hDlg, b.nId, b.text.c_str());
-    LayOut(hDlg, spec);
-    SendMessageA(hDlg, DM_SETDEFID, static_cast<WPARAM>(spec.nDefaultId), 0);
-    SetFocus(GetDlgItem(hDlg, spec.nDefaultId));
+    for (const BoxButton& b : content.buttons) SetDlgItemTextA(hDlg, b.nId, b.text.c_str());
+    LayOut(hDlg, content);
+    SendMessageA(hDlg, DM_SETDEFID, static_cast<WPARAM>(content.nDefaultId), 0);
+    SetFocus(GetDlgItem(hDlg, content.nDefaultId));
     return FALSE;  // the focus is set
 }
 
@@ -274,9 +274,9 @@ INT_PTR CALLBACK BoxProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         switch (uMsg) {
         case WM_INITDIALOG:
             SetWindowLongPtrA(hDlg, DWLP_USER, lParam);
-            return OnInitBox(hDlg, *reinterpret_cast<const BoxSpec*>(lParam));
+            return OnInitBox(hDlg, *reinterpret_cast<const BoxContent*>(lParam));
         case WM_COMMAND: {
-            const auto* pSpec = reinterpret_cast<const BoxSpec*>(GetWindowLongPtrA(hDlg, DWLP_USER));
+            const auto* pSpec = reinterpret_cast<const BoxContent*>(GetWindowLongPtrA(hDlg, DWLP_USER));
             if (!pSpec || HIWORD(wParam) != BN_CLICKED) return FALSE;
             int nId = LOWORD(wParam);
             if (nId == IDCANCEL) {  // Escape or the close box
@@ -309,23 +309,23 @@ HWND BoxOwnerWindow(TLSOwner* pOwner, HWND hWnd)
 }
 
 // Shows the box and returns the id of the button that closed it, 0 when it could not be shown.
-int ShowBox(const BoxSpec& spec, HWND hWnd)
+int ShowBox(const BoxContent& content, HWND hWnd)
 {
     TemplateBuilder tpl;
     tpl.Header(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT);
     tpl.Item(SS_ICON, IDC_BOX_ICON, 0x0082);
     tpl.Item(SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL, IDC_BOX_TEXT, 0x0082);
-    if (!spec.heading.empty()) {
+    if (!content.heading.empty()) {
         tpl.Item(SS_LEFT | SS_NOPREFIX, IDC_BOX_HEADING, 0x0082);
         tpl.Item(WS_BORDER | WS_TABSTOP | ES_MULTILINE | ES_READONLY, IDC_BOX_DETAIL, 0x0081);
     }
-    for (const BoxButton& b : spec.buttons)
-        tpl.Item(WS_TABSTOP | (b.nId == spec.nDefaultId ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), b.nId, 0x0080);
+    for (const BoxButton& b : content.buttons)
+        tpl.Item(WS_TABSTOP | (b.nId == content.nDefaultId ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), b.nId, 0x0080);
     LPCDLGTEMPLATEA pTemplate = tpl.Finish();
 
-    HWND hOwnerWnd = BoxOwnerWindow(spec.pOwner, hWnd);
+    HWND hOwnerWnd = BoxOwnerWindow(content.pOwner, hWnd);
     INT_PTR nResult = DialogBoxIndirectParamA(cmn32tools::SelfModule(), pTemplate, hOwnerWnd, BoxProc,
-                                              reinterpret_cast<LPARAM>(&spec));
+                                              reinterpret_cast<LPARAM>(&content));
     return nResult > 0 ? static_cast<int>(nResult) : 0;
 }
 
@@ -342,15 +342,15 @@ bool TLSError::StdAskMsg(TLSOwner* pOwner, HWND hWnd, const char* pszCaption, co
     // The six further values are not used: the text is shown as given, never
     // used as a format (it may hold entry names with '%' in them).
     try {
-        BoxSpec spec;
-        spec.pOwner = pOwner;
-        spec.caption = TextOr(pszCaption, DLS_MSGBOX_CAPTION_QUESTION());
-        spec.text = TextOr(pszText, "");
-        spec.pszIcon = IDI_QUESTION;
-        spec.buttons = {{IDYES, DLS_MSGBOX_BTN_YES()}, {IDNO, DLS_MSGBOX_BTN_NO()}};
-        spec.nDefaultId = IDYES;
-        spec.nEscapeId = IDNO;
-        return ShowBox(spec, hWnd) == IDYES;
+        BoxContent content;
+        content.pOwner = pOwner;
+        content.caption = TextOr(pszCaption, DLS_MSGBOX_CAPTION_QUESTION());
+        content.text = TextOr(pszText, "");
+        content.pszIcon = IDI_QUESTION;
+        content.buttons = {{IDYES, DLS_MSGBOX_BTN_YES()}, {IDNO, DLS_MSGBOX_BTN_NO()}};
+        content.nDefaultId = IDYES;
+        content.nEscapeId = IDNO;
+        return ShowBox(content, hWnd) == IDYES;
     } catch (...) {
         return false;
     }
@@ -360,18 +360,18 @@ bool TLSError::StdHinweisMsg(TLSOwner* pOwner, HWND hWnd, const char* pszText, c
                              const char* pszMore)
 {
     try {
-        BoxSpec spec;
-        spec.pOwner = pOwner;
-        spec.caption = TextOr(pszCaption, DLS_MSGBOX_CAPTION_NOTICE());
-        spec.text = TextOr(pszText, "");
+        BoxContent content;
+        content.pOwner = pOwner;
+        content.caption = TextOr(pszCaption, DLS_MSGBOX_CAPTION_NOTICE());
+        content.text = TextOr(pszText, "");
         if (pszMore && *pszMore) {
-            spec.text += "\n\n";
-            spec.text += pszMore;
+            content.text += "\n\n";
+            content.text += pszMore;
         }
-        spec.pszIcon = IDI_INFORMATION;
-        spec.buttons = {{IDOK, DLS_MSGBOX_BTN_OK()}};
+        content.pszIcon = IDI_INFORMATION;
+        content.buttons = {{IDOK, DLS_MSGBOX_BTN_OK()}};
         MessageBeep(MB_ICONINFORMATION);
-        return ShowBox(spec, hWnd) != 0;
+        return ShowBox(content, hWnd) != 0;
     } catch (...) {
         return false;
     }
@@ -381,27 +381,27 @@ bool TLSError::StdErrorMsg(TLSOwner* pOwner, HWND hWnd, bool bResult, bool bCanc
 {
     if (bResult || bCancelled) return bResult;
     try {
-        BoxSpec spec;
-        spec.pOwner = pOwner;
-        spec.caption = DLS_MSGBOX_CAPTION_ERROR();
-        spec.text = TextOr(pszText, DLS_MSGBOX_FAILED());
+        BoxContent content;
+        content.pOwner = pOwner;
+        content.caption = DLS_MSGBOX_CAPTION_ERROR();
+        content.text = TextOr(pszText, DLS_MSGBOX_FAILED());
         const tag_TLSErrHandler* pErr = LSOwnerErr(pOwner);
         if (pErr && pErr->bFailed) {
             // What failed first, and why: the recorded failure text and its detail.
-            spec.heading = DLS_MSGBOX_DETAILS();
-            spec.detail = std::string(pErr->szMessage, strnlen(pErr->szMessage, sizeof(pErr->szMessage)));
+            content.heading = DLS_MSGBOX_DETAILS();
+            content.detail = std::string(pErr->szMessage, strnlen(pErr->szMessage, sizeof(pErr->szMessage)));
             std::string detail(pErr->szDetail, strnlen(pErr->szDetail, sizeof(pErr->szDetail)));
             if (!detail.empty()) {
-                if (!spec.detail.empty()) spec.detail += "\n";
-                spec.detail += detail;
+                if (!content.detail.empty()) content.detail += "\n";
+                content.detail += detail;
             }
-            if (spec.detail.empty()) spec.heading.clear();
+            if (content.detail.empty()) content.heading.clear();
         }
-        spec.pszIcon = IDI_ERROR;
-        spec.buttons = {{IDOK, DLS_MSGBOX_BTN_OK()}};
+        content.pszIcon = IDI_ERROR;
+        content.buttons = {{IDOK, DLS_MSGBOX_BTN_OK()}};
         LS_TRACE_LOG(nullptr, "TLSError::StdErrorMsg");
         MessageBeep(MB_ICONERROR);
-        ShowBox(spec, hWnd);
+        ShowBox(content, hWnd);
     } catch (...) {
         // The failure stays the caller's answer even when it cannot be shown.
     }
