@@ -85,6 +85,12 @@ public:
     // with no item it does nothing.
     bool DoEncCryptItem(TListItem* pItem, int nMode);
 
+    // Choice of the safe file when the settings name none: the path of a new
+    // safe, or of an existing one. The path goes to pszSafeFile and into the
+    // settings.
+    bool DoSaveDlgTresor();
+    bool DoImportDlgTresor();
+
     // Form events.
     void FormShow(TObject* Sender);
     void FormClose(TObject* Sender, TCloseAction& Action);
