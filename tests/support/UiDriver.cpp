@@ -391,6 +391,27 @@ bool ChooseContextMenuItem(HWND hControl, const std::string& itemText, std::vect
     return chose;
 }
 
+Action ChooseFile(const std::string& name, std::string* pSeenName, std::string* pSeenFilter)
+{
+    return [=](HWND h) {
+        HWND hName = GetDlgItem(h, 0x480);   // the name field
+        if (!hName) {
+            HWND hCombo = GetDlgItem(h, 0x47c);
+            if (hCombo) hName = FindControlByClass(hCombo, "Edit");
+        }
+        if (!hName) return false;
+        if (pSeenName && pSeenName->empty()) *pSeenName = TextOf(hName);
+        if (pSeenFilter && pSeenFilter->empty()) {
+            HWND hTypes = GetDlgItem(h, 0x470);
+            char buf[256] = "";
+            if (hTypes) SendMessageA(hTypes, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(buf));
+            *pSeenFilter = buf;
+        }
+        SetText(hName, name);
+        return PressButtonId(h, IDOK);
+    };
+}
+
 Action Press(const std::string& caption)
 {
     return [caption](HWND h) { return PressButton(h, caption); };

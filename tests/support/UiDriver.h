@@ -124,6 +124,11 @@ Action PressId(int id);
 // Types text into the index-th edit, then presses the button with that caption.
 Action TypeAndPress(const std::string& text, const std::string& caption, int editIndex = 0);
 
+// In a standard open or save dialog: notes the proposed name (and the first
+// file type) when asked, types name (a bare name or a full path) into the
+// name field and confirms.
+Action ChooseFile(const std::string& name, std::string* pSeenName = nullptr, std::string* pSeenFilter = nullptr);
+
 // Answers the next window that matches (one that was not there yet when the
 // Answer was made), from a helper thread, while the test's thread is blocked
 // in a modal loop. The window must be visible and complete (it has children)

@@ -7,27 +7,7 @@
 
 namespace {
 
-// Types a name into the file dialog's name field and confirms it.
-ui::Action ChooseFile(const std::string& name, std::string* pSeenName = nullptr, std::string* pFilter = nullptr)
-{
-    return [=](HWND h) {
-        HWND hName = GetDlgItem(h, 0x480);   // the name field
-        if (!hName) {
-            HWND hCombo = GetDlgItem(h, 0x47c);
-            if (hCombo) hName = ui::FindControlByClass(hCombo, "Edit");
-        }
-        if (!hName) return false;
-        if (pSeenName && pSeenName->empty()) *pSeenName = ui::TextOf(hName);
-        if (pFilter && pFilter->empty()) {
-            HWND hTypes = GetDlgItem(h, 0x470);
-            char buf[256] = "";
-            if (hTypes) SendMessageA(hTypes, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(buf));
-            *pFilter = buf;
-        }
-        ui::SetText(hName, name);
-        return ui::PressButtonId(h, IDOK);
-    };
-}
+using ui::ChooseFile;
 
 TEST_F(ToolkitTest, SaveDialogProposesANameAndReturnsTheChosenPath)
 {
