@@ -666,19 +666,3 @@ void TfrmDlgSafe::tmrGetPasswordTimer(TObject* Sender)
         pPasswordManager->Close();
     }
 }
-
-// ---------------------------------------------------------------------------
-// Entry store
-// ---------------------------------------------------------------------------
-
-// The entry store (encryption of the shown fields into the safe file) lives in
-// its own unit; until it is there, storing an entry is reported as a failure.
-bool TfrmDlgSafe::DoEncCryptItem(TListItem* pItem, int nMode)
-{
-    LS_TRACE_LOG(nullptr, "TfrmDlgSafe::DoEncCryptItem");
-    ClearLSError(pErrHandler);
-    bCancel = false;
-    if (!pItem) return true;
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return LS_DEF_ERROR(pErrHandler, false, "TfrmDlgSafe::DoEncCryptItem failed!");
-}

@@ -81,9 +81,36 @@ public:
     // The four legacy key strings from a password (at most 126 characters).
     bool DoLoadPassSequenz(const char* pszPassword);
 
+    // The entry store. Entries are addressed by name; the names of their
+    // elements never leave the store.
+    // The root element name of the configured safe file (LS_XMLPATH_SIZE
+    // buffer), read into a document of its own: the open one is not touched.
+    bool DoGetSafeFileVersion(char* pszVersion);
+    // Whether a version marker belongs to an older generation of safe files.
+    bool IsOldSafeFileVersion(const char* pszVersion);
+    // Path of the element that holds the entries (LS_XMLPATH_SIZE buffer).
+    bool GetXMLMainTag(char* pszMainTag);
+    // Path of the entry element named pszName, letter case ignored
+    // (LS_XMLPATH_SIZE buffer); false when there is none.
+    bool GetTagByAttr(const char* pszName, char* pszTag);
+    // The smallest entry number no element uses; 0 on failure.
+    bool GetNextFreeTagNum(int* pnNum);
+    // Fills the entry list from the document and selects its top item.
+    bool DoListSafe();
+    // Adds, removes and renames an entry element; each change writes the safe.
+    bool DoAddSafe(const char* pszName);
+    bool DoRmvSafe(const char* pszName);
+    bool DoRenameEntry(const char* pszOldName, const char* pszNewName);
     // Stores the shown fields into the entry of pItem and saves the safe;
     // with no item it does nothing.
     bool DoEncCryptItem(TListItem* pItem, int nMode);
+    // Encrypts the record buffer into the element of the entry pszName and
+    // writes the safe.
+    bool DoEncCrypt(const char* pszName, int nMode);
+    // Shows the entry of pItem in the fields; with no item it does nothing.
+    bool DoDecCryptItem(TListItem* pItem, int nMode);
+    // Checks and decrypts an element text into the record buffer.
+    bool DoDecCrypt(const char* pszName, const char* pszText, const char* pszHash, int nMode);
 
     // Choice of the safe file when the settings name none: the path of a new
     // safe, or of an existing one. The path goes to pszSafeFile and into the

@@ -1,0 +1,45 @@
+// A safe dialog with a safe file of its own in a temporary folder: the file
+// written from XML text or started empty, the dialog's document loaded from
+// it, and the file read back independently of the dialog.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "SafeDlgFixture.h"
+#include "TestSupport.h"
+
+namespace safetest {
+
+// Element name and "name" attribute of one child, in document order.
+typedef std::vector<std::pair<std::string, std::string>> ChildList;
+
+class SafeStoreFixture : public SafeDlgFixture {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes the XML text as the safe file and loads it into the dialog's document.
+    void OpenSafe(const std::string& xml);
+    // A new empty "LSVER500" safe, written and loaded.
+    void NewSafe();
+    // The children of an element of the file on disk (read into a document of its own).
+    ChildList FileChildren(const std::string& path = "LSVER500");
+    // An element text and an attribute of the file on disk ("" when missing).
+    std::string FileText(const std::string& path);
+    std::string FileAtt(const std::string& path, const std::string& attr);
+    // The captions of the entry list, top to bottom.
+    std::vector<std::string> Captions();
+    // The whole safe file.
+    std::string FileBytes() { return ktxtest::ReadFileBytes(m_safePath); }
+
+    ktxtest::TempDir m_dir;
+    std::string m_safePath;
+    char m_szSafeFile[LS_PATH_SIZE] = {};
+};
+
+// A safe file text with the given entry elements below the root.
+std::string SafeXml(const std::string& body, const std::string& root = "LSVER500");
+
+}  // namespace safetest
