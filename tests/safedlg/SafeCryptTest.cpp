@@ -239,6 +239,29 @@ TEST_F(SafeCrypt, NoteAndNameAreCutToWhatTheRecordKeeps)
     EXPECT_EQ(shown.note, note.substr(0, shown.note.size()));
 }
 
+TEST_F(SafeCrypt, FailedWriteIsReportedAndKeepsTheFile)
+{
+    TListItem* pItem = AddEntry("Shop");
+    ShowFields({"first", "one", "", ""});
+    ASSERT_TRUE(m_pDlg->DoEncCryptItem(pItem, LS_CRYPT_CURRENT));
+    const std::string before = FileBytes();
+    ShowFields({"second", "two", "", ""});
+    {
+        FileLock lock(m_safePath);
+        ASSERT_TRUE(lock.Held());
+        ui::Answer answer({"#32770"}, ui::PressId(IDOK));
+        EXPECT_FALSE(m_pDlg->DoEncCryptItem(pItem, LS_CRYPT_CURRENT));
+        ASSERT_TRUE(answer.Wait());
+        EXPECT_NE(answer.Text().find("TfrmDlgSafe::DoEncCryptItem failed!"), std::string::npos) << answer.Text();
+    }
+    EXPECT_EQ(FileBytes(), before);
+    // The next store that can write keeps the fields shown now.
+    ASSERT_TRUE(m_pDlg->DoEncCryptItem(pItem, LS_CRYPT_CURRENT));
+    ShowFields({"", "", "", ""});
+    ASSERT_TRUE(m_pDlg->DoDecCryptItem(pItem, LS_CRYPT_CURRENT));
+    EXPECT_EQ(ShownFields(), (Fields{"second", "two", "", ""}));
+}
+
 // ---------------------------------------------------------------------------
 // Entries without a stored record, damaged texts, a wrong password
 // ---------------------------------------------------------------------------

@@ -39,6 +39,28 @@ protected:
     char m_szSafeFile[LS_PATH_SIZE] = {};
 };
 
+// An exclusive handle on a file: nothing else can open, replace or delete
+// it while it is held, so a write of the safe fails.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path)
+        : m_h(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
+    {
+    }
+    ~FileLock() { Release(); }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool Held() const { return m_h != INVALID_HANDLE_VALUE; }
+    void Release()
+    {
+        if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
+        m_h = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE m_h;
+};
+
 // A safe file text with the given entry elements below the root.
 std::string SafeXml(const std::string& body, const std::string& root = "LSVER500");
 

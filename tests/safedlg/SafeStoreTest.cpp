@@ -17,25 +17,6 @@ namespace {
 
 class SafeStore : public SafeStoreFixture {};
 
-// An exclusive handle on a file: nothing else can open, replace or delete it.
-class FileLock {
-public:
-    explicit FileLock(const std::string& path)
-        : m_h(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
-    {
-    }
-    ~FileLock() { Release(); }
-    bool Held() const { return m_h != INVALID_HANDLE_VALUE; }
-    void Release()
-    {
-        if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
-        m_h = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE m_h;
-};
-
 std::string Entry(const std::string& tag, const std::string& name)
 {
     return "<" + tag + " name=\"" + name + "\"/>";
