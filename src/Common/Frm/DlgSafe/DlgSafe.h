@@ -112,6 +112,16 @@ public:
     // Checks and decrypts an element text into the record buffer.
     bool DoDecCrypt(const char* pszName, const char* pszText, const char* pszHash, int nMode);
 
+    // Opening the safe: the static entry of the start-up form creates the
+    // dialog, runs ShowModalSafe and destroys it again. ShowModalSafe finds
+    // the safe file (or has the user choose one), obtains the password, opens
+    // or creates the document, runs the dialog modally and, when it closes,
+    // protects the file again and closes the safe log.
+    static bool STA_DoInputVornixSafe(TLSOwner* pOwnerHandle, TComponent* pParent, bool* pbCancel);
+    bool ShowModalSafe(const char* pszCaption, bool* pbCancel);
+    // Turns an older safe file into a current one (bSilent: without asking).
+    bool DoConvertOldSafeFileVersion(bool bSilent);
+
     // Choice of the safe file when the settings name none: the path of a new
     // safe, or of an existing one. The path goes to pszSafeFile and into the
     // settings.
