@@ -278,8 +278,8 @@ bool TfrmDlgSafe::DoDecCryptItem(TListItem* pItem, int nMode)
         if (!bResult) SetLastError(ERROR_NOT_FOUND);
     }
 
-    TLSWipedBuffer text(bResult && !bCancel ? size_t{LS_TEXT_SIZE} : 0);
-    TLSWipedBuffer hash(bResult && !bCancel ? size_t{LS_TEXT_SIZE} : 0);
+    TLSWipedBuffer text(bResult && !bCancel ? static_cast<size_t>(LS_TEXT_SIZE) : size_t{0});
+    TLSWipedBuffer hash(bResult && !bCancel ? static_cast<size_t>(LS_TEXT_SIZE) : size_t{0});
     if (bResult && !bCancel && (!text || !hash)) {
         bResult = false;
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
