@@ -36,7 +36,9 @@ protected:
     }
     void TearDown() override
     {
-        if (pDialog) EXPECT_TRUE(pDyn->DYN_DoFreeFrmDlgProgress(pDialog));
+        if (pDialog) {
+            EXPECT_TRUE(pDyn->DYN_DoFreeFrmDlgProgress(pDialog));
+        }
     }
     // The line of the dialog that names the entry.
     std::string Line(HWND h) const
