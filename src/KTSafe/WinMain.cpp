@@ -5,9 +5,9 @@
 #include <exception>
 
 #include "ArgSplit.h"
+#include "Dlgdosafe.h"
 #include "KTXCMN32.h"
 #include "KTXLANG.h"
-#include "PlaceholderForm.h"
 #include "ProcessOwner.h"
 #include "Toolkit.h"
 
@@ -32,7 +32,7 @@ int WINAPI WinMain(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/, LPSTR l
         try {
             Application->Initialize();
             Application->SetTitle(DLS_GLOBAL_CAPTION_SAFE());
-            TLSPlaceholderForm* pForm = Application->CreateForm<TLSPlaceholderForm>();
+            TfrmDoSafe* pForm = Application->CreateForm<TfrmDoSafe>();
             // The form's own initialisation runs first; the vector comes after.
             DWORD n = GetModuleFileNameA(nullptr, g_szProgramPath, sizeof(g_szProgramPath));
             if (n == 0 || n >= sizeof(g_szProgramPath)) g_szProgramPath[0] = '\0';

@@ -1,7 +1,10 @@
 // A second start of the real KTSafe.exe while the first runs.
 #include <gtest/gtest.h>
 
+#include "KTXLANG.h"
+#include "StartUpSupport.h"
 #include "TestSupport.h"
+#include "UiDriver.h"
 
 using namespace ktxtest;
 
@@ -40,10 +43,16 @@ TEST(SingleInstance, SecondStartEndsWithoutWindowAndRaisesSafeDialog)
     ShowWindow(hSafe, SW_SHOWMINIMIZED);
     ASSERT_TRUE(IsIconic(hSafe));
 
+    // The first instance waits in its certificate manager (started by the
+    // switch, so that it neither opens a safe nor asks anything first).
+    startuptest::CleanInstallState state;
+    startuptest::PrepareQuietStart();
     ChildProcess first;
-    ASSERT_TRUE(first.Start("KTSafe.exe"));
+    ASSERT_TRUE(first.Start("KTSafe.exe", "/CERTIFICATEMANAGER"));
     HWND hBanner = WaitForWindow(first.Pid(), "TfrmDoSafe");
     ASSERT_NE(hBanner, nullptr) << "the first instance shows its start-up window";
+    HWND hManager = WaitForWindow(first.Pid(), "TfrmCertificateMgr");
+    ASSERT_NE(hManager, nullptr);
 
     ChildProcess second;
     ASSERT_TRUE(second.Start("KTSafe.exe"));
@@ -61,9 +70,9 @@ TEST(SingleInstance, SecondStartEndsWithoutWindowAndRaisesSafeDialog)
     EXPECT_FALSE(secondShowedWindow);
     EXPECT_TRUE(WaitFor([&] { return !IsIconic(hSafe); }, 5000)) << "the safe dialog was restored";
 
-    // The first instance still runs and ends normally when its form closes.
+    // The first instance still runs and ends normally when its manager closes.
     EXPECT_EQ(WaitForSingleObject(first.Handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    PostMessageA(hBanner, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(ktxtest::ui::PressButton(hManager, DLS_DLG_BTN_CANCEL()));
     ASSERT_TRUE(first.Wait(15000, &code));
     EXPECT_EQ(code, 0u);
     DestroyWindow(hSafe);
