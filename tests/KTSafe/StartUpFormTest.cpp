@@ -286,3 +286,52 @@ TEST_F(StartUpForm, CertificateManagerStoresExactlyOneChoice)
                                              : std::string());
     }
 }
+
+// Shown, the form's timer runs the action of the last argument once and
+// closes the form; meanwhile the form is the parent of library dialogs, and
+// the owner's earlier parent comes back when it closes.
+TEST_F(StartUpForm, TimerRunsTheActionWithTheFormAsDialogParent)
+{
+    PrepareQuietStart();
+    HWND hEarlier = CreateWindowExA(0, "STATIC", "earlier parent", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                    GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(hEarlier, nullptr);
+    struct Case {
+        const char* pszLast;
+        bool bManager;
+    } cases[] = {{"unknown", false}, {"/certificatemanager", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszLast);
+        TfrmDoSafe* pForm = Build();
+        char szProgram[] = "KTSafe.exe";
+        char szLast[64] = {};
+        lstrcpynA(szLast, c.pszLast, sizeof(szLast));
+        char* apszArgv[] = {szProgram, szLast};
+        pForm->ppszArgv = apszArgv;
+        pForm->nArgc = 2;
+        m_pOwner->hOwnerWnd = hEarlier;
+
+        HWND hSlotDuring = nullptr;
+        std::string labelDuring;
+        ui::Answer manager({kClassCertMgr}, [&](HWND h) {
+            hSlotDuring = m_pOwner->hOwnerWnd;
+            labelDuring = pForm->lblStart->Caption();
+            return ui::PressButton(h, DLS_DLG_BTN_CANCEL());
+        }, 20000);
+        pForm->Show();
+        EXPECT_TRUE(ktxtest::WaitFor([&] { return !pForm->Visible(); }, 20000)) << "the form closes after its action";
+        EXPECT_FALSE(pForm->tmrStartUp->Enabled());
+        EXPECT_EQ(Shown(manager), c.bManager);
+        if (c.bManager) {
+            EXPECT_TRUE(manager.Wait());
+            EXPECT_EQ(hSlotDuring, pForm->Handle());
+            EXPECT_EQ(labelDuring, DLS_LINK_CAPTION_CERTMGR());
+        }
+        EXPECT_EQ(m_pOwner->hOwnerWnd, hEarlier);
+        EXPECT_EQ(ReadVersion(nullptr), "5.03a");
+        delete m_pForm;
+        m_pForm = nullptr;
+    }
+    m_pOwner->hOwnerWnd = nullptr;
+    DestroyWindow(hEarlier);
+}
