@@ -273,6 +273,18 @@ void TfrmDlgSafe::WireEvents()
     btnClose->OnClick = TkMethod(this, &TfrmDlgSafe::btnCloseClick);
     pumSpeichern->OnClick = TkMethod(this, &TfrmDlgSafe::pumSpeichernClick);
     pumAbbruch->OnClick = TkMethod(this, &TfrmDlgSafe::pumAbbruchClick);
+    btnNeuerEintrag->OnClick = TkMethod(this, &TfrmDlgSafe::btnNeuerEintragClick);
+    pumNeuerEintrag->OnClick = TkMethod(this, &TfrmDlgSafe::pumNeuerEintragClick);
+    btnEintragLoeschen->OnClick = TkMethod(this, &TfrmDlgSafe::btnEintragLoeschenClick);
+    pumEintragLoeschen->OnClick = TkMethod(this, &TfrmDlgSafe::pumEintragLoeschenClick);
+    pumEintragUmbenennen->OnClick = TkMethod(this, &TfrmDlgSafe::pumEintragUmbenennenClick);
+    lstvBezeichnung->OnEdited = TkMethod(this, &TfrmDlgSafe::lstvBezeichnungEdited);
+    lstvBezeichnung->OnSelectItem = TkMethod(this, &TfrmDlgSafe::lstvBezeichnungSelectItem);
+    editBenutzername->OnChange = TkMethod(this, &TfrmDlgSafe::editBenutzernameChange);
+    editPasswort->OnChange = TkMethod(this, &TfrmDlgSafe::editPasswortChange);
+    editURL->OnChange = TkMethod(this, &TfrmDlgSafe::editURLChange);
+    memoSafe->OnChange = TkMethod(this, &TfrmDlgSafe::memoSafeChange);
+    btnSave->OnClick = TkMethod(this, &TfrmDlgSafe::btnSaveClick);
 }
 
 // ---------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "DlgPasswordGenerator.h"
 #include "KTXCMN32.h"
@@ -127,6 +128,25 @@ public:
     // settings.
     bool DoSaveDlgTresor();
     bool DoImportDlgTresor();
+
+    // Entry editing: a new entry under a free default name, the removal of
+    // an entry after asking, and the check of a name typed in place
+    // (pszNewName is set back to the old name when the rename is refused).
+    bool DoAddNewItem();
+    bool DoRmvItem(TListItem* pItem);
+    bool DoCheckChange(TListItem* pItem, std::string& newName);
+    void btnNeuerEintragClick(TObject* Sender);
+    void pumNeuerEintragClick(TObject* Sender);
+    void btnEintragLoeschenClick(TObject* Sender);
+    void pumEintragLoeschenClick(TObject* Sender);
+    void pumEintragUmbenennenClick(TObject* Sender);
+    void lstvBezeichnungEdited(TObject* Sender, TListItem* Item, std::string& Caption);
+    void lstvBezeichnungSelectItem(TObject* Sender, TListItem* Item, bool Selected);
+    void editBenutzernameChange(TObject* Sender);
+    void editPasswortChange(TObject* Sender);
+    void editURLChange(TObject* Sender);
+    void memoSafeChange(TObject* Sender);
+    void btnSaveClick(TObject* Sender);
 
     // Form events.
     void FormShow(TObject* Sender);
