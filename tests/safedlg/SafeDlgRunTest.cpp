@@ -134,8 +134,14 @@ TEST_F(SafeDlgRun, StoringAnEntryWithoutASafeStoresNothing)
     EXPECT_TRUE(m_pDlg->DoEncCryptItem(pItem, 4));
     EXPECT_TRUE(m_pDlg->bCancel);
 
-    // Closing with a selected entry hands it to the store and still closes.
-    pItem->SetSelected(true);
+    // Selecting it reads the entry, which the empty document does not hold:
+    // the failure is shown. Closing with a selected entry hands it to the
+    // store and still closes.
+    {
+        ui::Answer failure({"#32770"}, ui::PressId(IDOK));
+        pItem->SetSelected(true);
+        EXPECT_TRUE(failure.Wait());
+    }
     ShowAndStart();
     m_pDlg->Close();
     EXPECT_FALSE(m_pDlg->Visible());
@@ -319,7 +325,12 @@ TEST_F(SafeDlgRun, GeneratedPasswordIsOfferedWhenFinished)
     for (const PickupCase& c : cases) {
         SCOPED_TRACE(c.pszName);
         Recreate();
-        if (c.bSelected) m_pDlg->lstvBezeichnung->Items()->Add("mail")->SetSelected(true);
+        if (c.bSelected) {
+            // No safe is open: reading the selected entry fails and is shown.
+            ui::Answer failure({"#32770"}, ui::PressId(IDOK));
+            m_pDlg->lstvBezeichnung->Items()->Add("mail")->SetSelected(true);
+            EXPECT_TRUE(failure.Wait());
+        }
         m_pDlg->editPasswort->SetTextBuf("old");
         ShowAndStart();
         TfrmPasswordManager* pGen = m_pDlg->pPasswordManager;
