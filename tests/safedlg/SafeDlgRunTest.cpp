@@ -332,6 +332,9 @@ TEST_F(SafeDlgRun, GeneratedPasswordIsOfferedWhenFinished)
             EXPECT_TRUE(failure.Wait());
         }
         m_pDlg->editPasswort->SetTextBuf("old");
+        // The shown text counts as unchanged: only the pickup may enable saving.
+        m_pDlg->pumSpeichern->SetEnabled(false);
+        m_pDlg->btnSave->SetEnabled(false);
         ShowAndStart();
         TfrmPasswordManager* pGen = m_pDlg->pPasswordManager;
         pGen->DoReset();
