@@ -70,8 +70,6 @@ TEST(Help, PagesOfBothTopicsExistInBothLanguages)
 TEST(Help, OpensThePageOfTheTopicInTheUsersLanguage)
 {
     ktxtest::TempDir dir;
-    const std::string record = dir.File("opened.txt");
-    StandInBrowser browser(record);
     TLSOwner* pOwner = GetLSOwnerHandle("test_tools");
 
     struct Case {
@@ -86,17 +84,23 @@ TEST(Help, OpensThePageOfTheTopicInTheUsersLanguage)
         {23, "de_DE.UTF-8", "\\help\\de\\23.html"},
         {23, "fr_FR.UTF-8", "\\help\\en\\23.html"},
     };
+    int nCase = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.topic) + " " + (c.locale ? c.locale : "this process"));
-        DeleteFileA(record.c_str());
+        // A record file of its own per case: the browser of the case before
+        // may still be writing (and holding) its file.
+        const std::string record = dir.File("opened-" + std::to_string(++nCase) + ".txt");
+        StandInBrowser browser(record);
         if (c.locale) {
             ASSERT_TRUE(StartInLocale("tools_helper.exe", "help " + std::to_string(c.topic), c.locale));
         } else {
             ASSERT_TRUE(TVornixReg::DoShowQOVHilfe(pOwner, nullptr, c.topic, false));
         }
         ASSERT_TRUE(ktxtest::WaitFor([&] { return ktxtest::FileExists(record); }, 15000));
+        // The stand-in creates the file before it writes the name into it.
         std::string opened;
-        ktxtest::WaitFor([&] { return !(opened = ktxtest::ReadFileBytes(record)).empty(); }, 5000);
+        ktxtest::WaitFor([&] { return Lower(opened = ktxtest::ReadFileBytes(record)) ==
+                                      Lower(ktxtest::ModuleDir() + c.page); }, 5000);
         EXPECT_EQ(Lower(opened), Lower(ktxtest::ModuleDir() + c.page));
     }
     FreeLSOwnerHandle(pOwner);
