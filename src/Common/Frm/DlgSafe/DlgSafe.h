@@ -240,6 +240,8 @@ public:
     CRITICAL_SECTION csUpdate;
 
 private:
+    // The caption of a list item; false (out of memory) when it cannot be copied.
+    static bool ItemCaption(TListItem* pItem, std::string* pCaption);
     void BuildControls();
     void WireEvents();
     // Puts hPrevOwnerWnd back into the owner's slot if this dialog took it

@@ -112,6 +112,17 @@ void ShowSlot(TEdit* pField, const BYTE* pRecord, const TLSSlot& slot)
 // Encryption
 // ---------------------------------------------------------------------------
 
+bool TfrmDlgSafe::ItemCaption(TListItem* pItem, std::string* pCaption)
+{
+    try {
+        *pCaption = pItem->Caption();
+        return true;
+    } catch (const std::exception&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+}
+
 bool TfrmDlgSafe::DoEncCryptItem(TListItem* pItem, int nMode)
 {
     LS_TRACE_LOG(nullptr, "TfrmDlgSafe::DoEncCryptItem");
@@ -126,14 +137,7 @@ bool TfrmDlgSafe::DoEncCryptItem(TListItem* pItem, int nMode)
     }
 
     std::string caption;
-    if (bResult && !bCancel) {
-        try {
-            caption = pItem->Caption();
-        } catch (const std::exception&) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            bResult = false;
-        }
-    }
+    if (bResult && !bCancel) bResult = ItemCaption(pItem, &caption);
 
     if (bResult && !bCancel) {
         // Noise from the platform's random source behind every terminator.
@@ -263,14 +267,7 @@ bool TfrmDlgSafe::DoDecCryptItem(TListItem* pItem, int nMode)
     }
 
     std::string caption;
-    if (bResult && !bCancel) {
-        try {
-            caption = pItem->Caption();
-        } catch (const std::exception&) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            bResult = false;
-        }
-    }
+    if (bResult && !bCancel) bResult = ItemCaption(pItem, &caption);
 
     char szPath[LS_XMLPATH_SIZE] = {};
     if (bResult && !bCancel) {

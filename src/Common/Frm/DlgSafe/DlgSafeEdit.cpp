@@ -105,14 +105,7 @@ bool TfrmDlgSafe::DoRmvItem(TListItem* pItem)
     }
 
     std::string caption;
-    if (bResult && !bCancel) {
-        try {
-            caption = pItem->Caption();
-        } catch (const std::exception&) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            bResult = false;
-        }
-    }
+    if (bResult && !bCancel) bResult = ItemCaption(pItem, &caption);
 
     // The message box shows its text as given: the name goes in here, into
     // a bounded buffer (a name with '%' in it stays text).
