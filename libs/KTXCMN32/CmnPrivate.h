@@ -33,9 +33,34 @@ HMODULE SelfModule();
 // The folder of KTXCMN32.DLL with its trailing separator.
 bool SelfFolder(char* pszOut, DWORD dwSize);
 
+// Keeps the thread's error code for the life of a scope. Recording and
+// showing a failure call functions that set it (FormatMessageA, windows); the
+// caller set it before and may read it after.
+class TKeepLastError {
+public:
+    TKeepLastError() : m_dwErr(::GetLastError()) {}
+    ~TKeepLastError() { ::SetLastError(m_dwErr); }
+    TKeepLastError(const TKeepLastError&) = delete;
+    TKeepLastError& operator=(const TKeepLastError&) = delete;
+
+private:
+    DWORD m_dwErr;
+};
+
+// A failure whose code did not come from GetLastError(): the code becomes the
+// thread's error code before it is recorded, so the caller reads the recorded
+// code afterwards, as after LS_DEF_ERROR.
+inline bool DefErrorCodeAt(tag_TLSErrHandler* pErr, bool bResult, DWORD dwCode, const char* pszSrcFile, int nLine,
+                           const char* pszMessage)
+{
+    if (!bResult) ::SetLastError(dwCode);
+    return LSAddDefErrorAt(pErr, bResult, dwCode, pszSrcFile, nLine, pszMessage);
+}
+
 }  // namespace cmn32tools
 
 // Records a failure in the owner's error record with the standard detail of
-// the current source line; the code is given (HRESULT or system error code).
+// the current source line; the code is given (HRESULT or system error code)
+// and is left as the thread's error code.
 #define LS_DEF_ERROR_CODE(pErr, bResult, dwCode, pszMessage) \
-    LSAddDefErrorAt((pErr), (bResult), static_cast<DWORD>(dwCode), __FILE__, __LINE__, (pszMessage))
+    ::cmn32tools::DefErrorCodeAt((pErr), (bResult), static_cast<DWORD>(dwCode), __FILE__, __LINE__, (pszMessage))

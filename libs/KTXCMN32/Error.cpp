@@ -1,8 +1,11 @@
 // The error record: ClearLSError opens an operation, AddDefError closes it.
+// Recording leaves the thread's error code as the caller set it: the caller
+// may read GetLastError() after the record (the trace line keeps it too).
 #include <windows.h>
 
 #include <cstring>
 
+#include "CmnPrivate.h"
 #include "KTXCMN32.h"
 #include "LSStr.h"
 
@@ -36,6 +39,7 @@ extern "C" KTXCMN32_API bool AddDefError(tag_TLSErrHandler* pErr, bool bResult, 
                                          DWORD dwErrCode, const char* pszMessage)
 {
     if (!pErr || bResult) return bResult;
+    cmn32tools::TKeepLastError keep;
     if (!pErr->bFailed) {
         // The first failure of the chain names the cause; keep it readable.
         pErr->bFailed = true;
@@ -53,6 +57,7 @@ extern "C" KTXCMN32_API bool LSAddDefErrorAt(tag_TLSErrHandler* pErr, bool bResu
                                              const char* pszSrcFile, int nLine, const char* pszMessage)
 {
     if (!pErr || bResult) return bResult;
+    cmn32tools::TKeepLastError keep;  // the system text of the code comes from FormatMessageA
     const char* pszFile = FileNamePart(pszSrcFile);
     if (!pErr->bFailed) LSStrCopy(pErr->szSrcFile, sizeof(pErr->szSrcFile), pszFile);
     char szDetail[LS_TEXT_SIZE];

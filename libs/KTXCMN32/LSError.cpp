@@ -380,6 +380,8 @@ bool TLSError::StdHinweisMsg(TLSOwner* pOwner, HWND hWnd, const char* pszText, c
 bool TLSError::StdErrorMsg(TLSOwner* pOwner, HWND hWnd, bool bResult, bool bCancelled, const char* pszText)
 {
     if (bResult || bCancelled) return bResult;
+    // The box is the last step of a failing operation: its caller still reads its own error code afterwards.
+    cmn32tools::TKeepLastError keep;
     try {
         BoxContent content;
         content.pOwner = pOwner;

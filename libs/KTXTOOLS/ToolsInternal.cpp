@@ -381,23 +381,41 @@ bool CopyFileAtomic(const char* pszFrom, const char* pszTo, bool bReplace, DWORD
 // Error record
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// A failure leaves the code of the record as the thread's error code, as a
+// failing system call does: the codes recorded here mostly come from registry
+// answers or the library's own checks, which never set it.
+void LeaveRecordedCode(const tag_TLSErrHandler* pErr, DWORD dwErr)
+{
+    ::SetLastError(pErr && pErr->bFailed ? pErr->dwErrCode : dwErr);
+}
+
+}  // namespace
+
 bool RecordResult(TLSOwner* pOwner, bool bResult, DWORD dwErr, const char* pszFile, int nLine,
                   const char* pszMessage)
 {
-    return LSAddDefErrorAt(LSOwnerErr(pOwner), bResult, dwErr, pszFile, nLine, pszMessage);
+    tag_TLSErrHandler* pErr = LSOwnerErr(pOwner);
+    LSAddDefErrorAt(pErr, bResult, dwErr, pszFile, nLine, pszMessage);
+    if (!bResult) LeaveRecordedCode(pErr, dwErr);
+    return bResult;
 }
 
 bool RecordReasonAt(TLSOwner* pOwner, const char* pszReason, DWORD dwErr, const char* pszFile, int nLine,
                     const char* pszMessage)
 {
     tag_TLSErrHandler* pErr = LSOwnerErr(pOwner);
-    if (!pErr) return false;
-    const char* pszName = FileNamePart(pszFile);
-    if (!pErr->bFailed) LSStrCopy(pErr->szSrcFile, sizeof(pErr->szSrcFile), pszName);
-    char szDetail[LS_TEXT_SIZE];
-    LSStrFormat(szDetail, sizeof(szDetail), "%s [%d %s %d]", pszReason ? pszReason : "", static_cast<int>(dwErr),
-                pszName, nLine);
-    return AddDefError(pErr, false, szDetail, dwErr, pszMessage);
+    if (pErr) {
+        const char* pszName = FileNamePart(pszFile);
+        if (!pErr->bFailed) LSStrCopy(pErr->szSrcFile, sizeof(pErr->szSrcFile), pszName);
+        char szDetail[LS_TEXT_SIZE];
+        LSStrFormat(szDetail, sizeof(szDetail), "%s [%d %s %d]", pszReason ? pszReason : "",
+                    static_cast<int>(dwErr), pszName, nLine);
+        AddDefError(pErr, false, szDetail, dwErr, pszMessage);
+    }
+    LeaveRecordedCode(pErr, dwErr);
+    return false;
 }
 
 // ---------------------------------------------------------------------------

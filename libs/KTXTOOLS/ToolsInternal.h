@@ -142,14 +142,17 @@ bool CopyFileAtomic(const char* pszFrom, const char* pszTo, bool bReplace, DWORD
 // ---------------------------------------------------------------------------
 
 // Records a failure with the given system error code (the detail names the
-// code's text, the source file and line) unless bResult is true.
+// code's text, the source file and line) unless bResult is true. A failure
+// leaves the recorded code (of the first failure since the record was
+// cleared) as the thread's error code.
 bool RecordResult(TLSOwner* pOwner, bool bResult, DWORD dwErr, const char* pszFile, int nLine,
                   const char* pszMessage);
 #define KTX_RECORD(pOwner, bResult, dwErr, pszMessage) \
     ::ktxtools::RecordResult((pOwner), (bResult), (dwErr), __FILE__, __LINE__, (pszMessage))
 
 // Records a failure whose detail is a text of the language library (a reason
-// the user can act on), with the system error code that stands for it.
+// the user can act on), with the system error code that stands for it; the
+// thread's error code as with KTX_RECORD.
 bool RecordReasonAt(TLSOwner* pOwner, const char* pszReason, DWORD dwErr, const char* pszFile, int nLine,
                     const char* pszMessage);
 #define KTX_REASON(pOwner, pszReason, dwErr, pszMessage) \

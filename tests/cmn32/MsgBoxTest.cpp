@@ -108,6 +108,24 @@ TEST_F(MsgBoxTest, ErrorMsgShowsTextWithTheRecordedDetailOnce)
     EXPECT_EQ(ktxtest::ui::FindTopWindow(AnyBox()), nullptr);
 }
 
+// Showing the failure is the last step of a failing operation: the thread's
+// error code is still the caller's when the box has been answered.
+TEST_F(MsgBoxTest, ErrorMsgLeavesTheCallersLastErrorAlone)
+{
+    SetLastError(ERROR_SHARING_VIOLATION);
+    LS_DEF_ERROR(m_owner.Err(), false, "TLSFile::MovFile failed!");
+    auto seen = std::make_shared<SeenBox>();
+    Answer answer(AnyBox(), LookAndClose(seen, Close::kPress));
+    SetLastError(ERROR_SHARING_VIOLATION);  // starting the answering thread may have set it
+    bool bShown = TLSError::StdErrorMsg(m_owner.Get(), nullptr, false, false, "The file could not be moved.");
+    DWORD dwAfter = GetLastError();
+    EXPECT_FALSE(bShown);
+    ASSERT_TRUE(answer.Wait());
+    EXPECT_TRUE(seen->HasText("TLSFile::MovFile failed!"));
+    EXPECT_EQ(dwAfter, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(m_owner.Err()->dwErrCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+}
+
 TEST_F(MsgBoxTest, ErrorMsgWithoutRecordShowsTheTextAlone)
 {
     auto seen = std::make_shared<SeenBox>();

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "Cmn32TestUtil.h"
 #include "KTXCMN32.h"
+#include "TestSupport.h"
 
 using namespace cmn32test;
 
@@ -109,6 +111,100 @@ TEST(ErrorRecord, NullHandlerAndNullTextsAreTolerated)
     EXPECT_TRUE(owner.Err()->bFailed);
     EXPECT_STREQ(owner.Err()->szMessage, "");
     EXPECT_FALSE(LSAddDefErrorAt(owner.Err(), false, 2, nullptr, 1, nullptr));
+}
+
+// Recording a failure formats its text (the system text of the code, a trace
+// line); the thread's error code stays as the caller set it, so a caller that
+// records and then reads GetLastError() still sees its own cause.
+TEST(ErrorRecord, RecordingLeavesTheCallersLastErrorAlone)
+{
+    OwnerScope owner;
+    tag_TLSErrHandler* pErr = owner.Err();
+    struct Case {
+        const char* name;
+        DWORD dwCallers;               // the thread's code when the failure is recorded
+        bool bEarlierFailure;          // a failure of the same chain was recorded before
+        std::function<bool()> record;
+    } cases[] = {
+        {"standard detail of a system code", ERROR_ACCESS_DENIED, false,
+         [&] { return LS_DEF_ERROR(pErr, false, "TTest::Known failed!"); }},
+        {"standard detail of a code without system text", 0x1234ABCD, false,
+         [&] { return LS_DEF_ERROR(pErr, false, "TTest::Unknown failed!"); }},
+        {"standard detail of another code than the thread's", ERROR_SHARING_VIOLATION, false,
+         [&] { return LSAddDefErrorAt(pErr, false, static_cast<DWORD>(E_FAIL), __FILE__, __LINE__, "TTest::Hr failed!"); }},
+        {"given detail and code", ERROR_LOCK_VIOLATION, false,
+         [&] { return AddDefError(pErr, false, "detail [33 X.cpp 1]", ERROR_DISK_FULL, "TTest::Given failed!"); }},
+        {"later failure of a chain", ERROR_PATH_NOT_FOUND, true,
+         [&] { return LS_DEF_ERROR(pErr, false, "TTest::Later failed!"); }},
+        {"success", ERROR_INVALID_DATA, false, [&] { return !LS_DEF_ERROR(pErr, true, "TTest::Ok failed!"); }},
+        {"no record to write to", ERROR_BAD_LENGTH, false,
+         [&] { return LSAddDefErrorAt(nullptr, false, 0x1234ABCD, __FILE__, __LINE__, "TTest::Null failed!"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearLSError(pErr);
+        if (c.bEarlierFailure) AddDefError(pErr, false, "first", ERROR_FILE_NOT_FOUND, "TTest::First failed!");
+        SetLastError(c.dwCallers);
+        EXPECT_FALSE(c.record());
+        EXPECT_EQ(GetLastError(), c.dwCallers);
+    }
+}
+
+// A failing call of the library leaves the code it recorded as the thread's
+// error code, as a failing system call does.
+TEST(ErrorRecord, FailingLibraryCallLeavesTheRecordedCode)
+{
+    OwnerScope owner;
+    tag_TLSErrHandler* pErr = owner.Err();
+    ktxtest::TempDir dir;
+    ASSERT_TRUE(ktxtest::WriteFileBytes(dir.File("a.txt"), "x"));
+    TLSFile file(owner.Get());
+    TLSTools tools(owner.Get());
+    BYTE abBin[16];
+    DWORD cbBin = sizeof(abBin);
+    char szText[4];
+    DWORD cchText = sizeof(szText);
+    const std::string missingExe = "\"" + dir.File("none.exe") + "\"";
+    TShellAPI shell(owner.Get(), false);
+    constexpr DWORD kAnyCode = 0;  // the platform's own code: any, as long as one is recorded
+    struct Case {
+        const char* name;
+        DWORD dwExpected;
+        std::function<bool()> call;
+    } cases[] = {
+        {"copy of a missing file", ERROR_FILE_NOT_FOUND,
+         [&] { return file.CpyFile(dir.File("missing.txt").c_str(), dir.File("b.txt").c_str()); }},
+        {"move of a missing file", ERROR_FILE_NOT_FOUND,
+         [&] { return file.MovFile(dir.File("missing.txt").c_str(), dir.File("b.txt").c_str()); }},
+        {"removal of a folder", ERROR_ACCESS_DENIED, [&] { return file.RmvFile(dir.Path().c_str(), 0); }},
+        {"folder without a name", ERROR_INVALID_PARAMETER, [&] { return file.CreateDir(""); }},
+        {"folder where a file is", ERROR_FILE_EXISTS,
+         [&] { return file.CreateDir(dir.File("a.txt").c_str()); }},
+        {"text that is not Base64", ERROR_INVALID_DATA,
+         [&] { return tools.Text2Bin("not*base64", 10, abBin, &cbBin); }},
+        {"Base64 text too long for its buffer", ERROR_INSUFFICIENT_BUFFER,
+         [&] { return tools.Bin2Text(abBin, sizeof(abBin), szText, &cchText); }},
+        {"program that does not exist", ERROR_FILE_NOT_FOUND,
+         [&] { return tools.CreateProcessA(missingExe.c_str(), false, SW_HIDE, nullptr, nullptr); }},
+        {"shortcut into a missing folder (an HRESULT)", kAnyCode,
+         [&] {
+             return shell.CreateLink(dir.File("a.txt").c_str(), dir.File("missing\\a.lnk").c_str(), "x", "", "", 0,
+                                     1, 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearLSError(pErr);
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_FALSE(c.call());
+        DWORD dwAfter = GetLastError();
+        ASSERT_TRUE(pErr->bFailed);
+        if (c.dwExpected == kAnyCode)
+            EXPECT_NE(pErr->dwErrCode, 0u) << pErr->szDetail;
+        else
+            EXPECT_EQ(pErr->dwErrCode, c.dwExpected) << pErr->szDetail;
+        EXPECT_EQ(dwAfter, pErr->dwErrCode) << pErr->szDetail;
+    }
 }
 
 TEST(ErrorRecord, ErrorTextForKnownAndUnknownCodes)

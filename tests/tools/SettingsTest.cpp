@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "KTXTOOLS.h"
@@ -386,6 +387,44 @@ TEST_F(Settings, PasswordGeneratorRoundTrip)
     EXPECT_FALSE(TVornixReg::QOVGetPasswordGenerator(m_pOwner, &len, &u, &lo, &d, &sp));
     RegDeleteKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Digits");
     EXPECT_FALSE(TVornixReg::QOVGetPasswordGenerator(m_pOwner, &len, &u, &lo, &d, &sp)) << "a partial set";
+}
+
+// A failing call of the library leaves the code it recorded as the thread's
+// error code, as a failing system call does: also where the code came from a
+// registry answer or the library's own checks rather than from the system.
+TEST_F(Settings, FailingCallsLeaveTheRecordedCodeAsTheThreadsError)
+{
+    ktxtest::TempDir dir;
+    char sz[LS_PATH_SIZE];
+    int nCount = 0;
+    const std::string tooLong = "C:\\" + std::string(300, 'a') + ".xml";
+    struct Case {
+        const char* name;
+        DWORD dwExpected;
+        std::function<bool()> call;
+    } cases[] = {
+        {"no safe configured", ERROR_FILE_NOT_FOUND, [&] { return TVornixReg::QOVGetVornixSafe(m_pOwner, sz); }},
+        {"missing value", ERROR_FILE_NOT_FOUND,
+         [&] { return TVornixReg::QOVGetRegVal(m_pOwner, sz, "", "nothing", LS_REG_STRING, HKEY_CURRENT_USER); }},
+        {"safe path too long", ERROR_FILENAME_EXCED_RANGE,
+         [&] { return TVornixReg::QOVSetVornixSafe(m_pOwner, tooLong.c_str()); }},
+        {"no output buffer", ERROR_INVALID_PARAMETER, [&] { return TVornixReg::QOVGetVornixUserPath(m_pOwner, nullptr); }},
+        {"backup of a missing safe", ERROR_FILE_NOT_FOUND,
+         [&] { return TVornixReg::WriteToBackup(m_pOwner, dir.File("missing.xml").c_str()); }},
+        {"unknown help topic", ERROR_INVALID_PARAMETER,
+         [&] { return TVornixReg::DoShowQOVHilfe(m_pOwner, nullptr, 5, false); }},
+        {"no key file (a reason of the language library)", ERROR_FILE_NOT_FOUND,
+         [&] { return TVornixReg::QOVGetKeyFileCerts(m_pOwner, nullptr, &nCount); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_FALSE(c.call());
+        DWORD dwAfter = GetLastError();
+        ASSERT_TRUE(Failed());
+        EXPECT_EQ(m_pOwner->rErrHandler.dwErrCode, c.dwExpected) << m_pOwner->rErrHandler.szDetail;
+        EXPECT_EQ(dwAfter, c.dwExpected) << m_pOwner->rErrHandler.szDetail;
+    }
 }
 
 TEST_F(Settings, NullOwnerIsTolerated)
