@@ -84,7 +84,9 @@ public:
     // The window that accepts dropped files: an existing window, or null for none.
     virtual bool SetDropWindow(HWND hWnd) = 0;
     // Takes WM_DROPFILES of any window: the dropped files that exist are listed
-    // and handed to the sink; the drop handle is released.
+    // and handed to the sink. With at least one of them the message is handled
+    // and the drop handle released; otherwise it stays unhandled and its
+    // handle intact for the window that receives it.
     virtual void HandleMessage(MSG& Msg, bool& Handled) = 0;
     // The file items of the next file drag.
     virtual void ClearFiles() = 0;

@@ -196,7 +196,9 @@ void TLSDragSrc::HandleMessage(MSG& Msg, bool& Handled)
         LSAddDefErrorAt(m_pErr, false, ERROR_NOT_ENOUGH_MEMORY, __FILE__, __LINE__,
                         "TLSDragSrc::HandleMessage failed!");
     }
-    DragFinish(hDrop);
+    // Only a drop taken here is finished here. A declined one goes on to the
+    // window with its handle intact: the window procedure reads and finishes it.
+    if (Handled) DragFinish(hDrop);
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "DragTestSupport.h"
 #include "KTXCMN32.h"
@@ -197,16 +198,30 @@ TEST(DragSrcExports, CreateAndFreeThroughTheExportedFunctions)
 
 namespace {
 int g_nWindowSawDrop = 0;
+// The names the window read from the drop handles it received.
+std::vector<std::string> g_windowReadNames;
 LRESULT CALLBACK CountingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    if (uMsg == WM_DROPFILES) ++g_nWindowSawDrop;
+    if (uMsg == WM_DROPFILES) {
+        ++g_nWindowSawDrop;
+        // A window that takes a drop reads its names and finishes the handle.
+        HDROP hDrop = reinterpret_cast<HDROP>(wParam);
+        UINT nCount = DragQueryFileA(hDrop, 0xFFFFFFFF, nullptr, 0);
+        for (UINT i = 0; i < nCount; ++i) {
+            char szName[MAX_PATH] = "";
+            if (DragQueryFileA(hDrop, i, szName, sizeof(szName))) g_windowReadNames.emplace_back(szName);
+        }
+        DragFinish(hDrop);
+        return 0;
+    }
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }
 }  // namespace
 
 // The hook record installed as the application's message hook: a posted
-// WM_DROPFILES of existing files is taken before it reaches the window; one
-// of missing files goes on to the window (the handle is released either way).
+// WM_DROPFILES of existing files is taken (and its handle released) before it
+// reaches the window; one of missing files goes on to the window with its
+// handle intact, so the window still reads the names.
 TEST(DragSrcExports, HookInstalledInTheApplicationTakesDroppedFiles)
 {
     TempDir dir;
@@ -227,17 +242,24 @@ TEST(DragSrcExports, HookInstalledInTheApplicationTakesDroppedFiles)
     int nHook = Application->AddMessageHook(hook);
 
     g_nWindowSawDrop = 0;
-    ASSERT_TRUE(PostMessageA(hWnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeHDrop({dir.File("in.txt")})), 0));
+    g_windowReadNames.clear();
+    HDROP hTaken = MakeHDrop({dir.File("in.txt")});
+    ASSERT_TRUE(PostMessageA(hWnd, WM_DROPFILES, reinterpret_cast<WPARAM>(hTaken), 0));
     Application->ProcessMessages();
     EXPECT_EQ(0, g_nWindowSawDrop);
     ASSERT_EQ(1u, sink.droppedLists.size());
     EXPECT_EQ((std::vector<std::string>{dir.File("in.txt")}), sink.droppedLists[0]);
+    EXPECT_TRUE(IsFreed(hTaken));
 
-    ASSERT_TRUE(PostMessageA(hWnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeHDrop({dir.File("gone.txt")})), 0));
+    HDROP hDeclined = MakeHDrop({dir.File("gone.txt"), dir.File("also-gone.txt")});
+    ASSERT_TRUE(PostMessageA(hWnd, WM_DROPFILES, reinterpret_cast<WPARAM>(hDeclined), 0));
     Application->ProcessMessages();
     EXPECT_EQ(1, g_nWindowSawDrop);
     ASSERT_EQ(2u, sink.droppedLists.size());
     EXPECT_TRUE(sink.droppedLists[1].empty());
+    EXPECT_EQ((std::vector<std::string>{dir.File("gone.txt"), dir.File("also-gone.txt")}), g_windowReadNames)
+        << "the window read the names of the drop the hook declined";
+    EXPECT_TRUE(IsFreed(hDeclined)) << "finished by the window";
 
     Application->RemoveMessageHook(nHook);
     EXPECT_TRUE(FreeDragSrcIFInstance(pSrc));
@@ -346,21 +368,47 @@ TEST_F(DropFiles, ListsOnlyWhatExistsAndReleasesTheHandle)
     }
 }
 
-TEST_F(DropFiles, OnlyMissingPathsLeaveHandledFalseButStillNotifyAndRelease)
+// A drop the component declines (no name it can take) stays the message's:
+// the handle is left intact for the handler after it, which still reads every
+// name and finishes it.
+TEST_F(DropFiles, DeclinedDropKeepsItsHandleForTheNextHandler)
 {
-    src.GetDroppedFiles()->push_back("stale from an earlier drop");
-    HDROP hDrop = MakeHDrop({missing, dir.File("also-missing")});
-    MSG msg = DropMsg(nullptr, hDrop);
-    bool bHandled = true;
-    src.HandleMessage(msg, bHandled);
-    EXPECT_FALSE(bHandled);
-    EXPECT_TRUE(src.GetDroppedFiles()->empty());
-    ASSERT_EQ(1u, sink.droppedLists.size());
-    EXPECT_TRUE(sink.droppedLists[0].empty());
-    EXPECT_TRUE(IsFreed(hDrop));
+    std::string overlong = dir.File(std::string(300, 'o') + ".txt");
+    struct Case {
+        const char* name;
+        std::vector<std::string> dropped;
+        bool wide;
+    } cases[] = {
+        {"only missing paths", {missing, dir.File("also-missing")}, false},
+        {"only missing paths, wide names", {missing, dir.File("also-missing")}, true},
+        {"only a name too long to take", {overlong}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sink.droppedLists.clear();
+        src.GetDroppedFiles()->push_back("stale from an earlier drop");
+        HDROP hDrop = MakeHDrop(c.dropped, c.wide);
+        MSG msg = DropMsg(nullptr, hDrop);
+        bool bHandled = true;
+        src.HandleMessage(msg, bHandled);
+        EXPECT_FALSE(bHandled);
+        EXPECT_TRUE(src.GetDroppedFiles()->empty());
+        ASSERT_EQ(1u, sink.droppedLists.size());
+        EXPECT_TRUE(sink.droppedLists[0].empty());
+
+        ASSERT_FALSE(IsFreed(hDrop)) << "the next handler's handle was released";
+        ASSERT_EQ(c.dropped.size(), DragQueryFileA(hDrop, 0xFFFFFFFF, nullptr, 0));
+        for (UINT i = 0; i < c.dropped.size(); ++i) {
+            std::vector<char> name(c.dropped[i].size() + 1, '\0');
+            EXPECT_EQ(c.dropped[i].size(), DragQueryFileA(hDrop, i, name.data(), static_cast<UINT>(name.size())));
+            EXPECT_EQ(c.dropped[i], std::string(name.data())) << i;
+        }
+        DragFinish(hDrop);
+        EXPECT_TRUE(IsFreed(hDrop));
+    }
 }
 
-TEST_F(DropFiles, EmptyDropIsReleasedAndListsNothing)
+TEST_F(DropFiles, EmptyDropIsDeclinedWithItsHandleAndListsNothing)
 {
     HDROP hDrop = MakeHDrop({});
     // Windows counts no name in an empty list; Wine counts one empty name.
@@ -378,7 +426,10 @@ TEST_F(DropFiles, EmptyDropIsReleasedAndListsNothing)
         ASSERT_EQ(1u, sink.droppedLists.size());
         EXPECT_TRUE(sink.droppedLists[0].empty());
     }
-    EXPECT_TRUE(IsFreed(hDrop));
+    // Declined: the handle is still the message's, and still reads the same.
+    ASSERT_FALSE(IsFreed(hDrop));
+    EXPECT_EQ(nCounted, DragQueryFileA(hDrop, 0xFFFFFFFF, nullptr, 0));
+    DragFinish(hDrop);
 
     MSG noHandle = DropMsg(nullptr, nullptr);
     src.HandleMessage(noHandle, bHandled);
