@@ -189,12 +189,13 @@ bool TOpenDialog::Run(bool bSave)
     ofn.lpstrInitialDir = InitialDir.empty() ? nullptr : InitialDir.c_str();
     ofn.lpstrTitle = Title.empty() ? nullptr : Title.c_str();
     ofn.lpstrDefExt = DefaultExt.empty() ? nullptr : DefaultExt.c_str();
-    ofn.Flags = OFN_EXPLORER;
+    // The current folder always stays: a folder the user browsed to must never
+    // become the place where a program started by a bare name is looked up.
+    ofn.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR;
     if (Options & ofOverwritePrompt) ofn.Flags |= OFN_OVERWRITEPROMPT;
     if (Options & ofHideReadOnly) ofn.Flags |= OFN_HIDEREADONLY;
     if (Options & ofFileMustExist) ofn.Flags |= OFN_FILEMUSTEXIST;
     if (Options & ofPathMustExist) ofn.Flags |= OFN_PATHMUSTEXIST;
-    if (Options & ofNoChangeDir) ofn.Flags |= OFN_NOCHANGEDIR;
     if (Options & ofEnableSizing) ofn.Flags |= OFN_ENABLESIZING;
     if (Options & ofCreatePrompt) ofn.Flags |= OFN_CREATEPROMPT;
     if (Options & ofNoValidate) ofn.Flags |= OFN_NOVALIDATE;

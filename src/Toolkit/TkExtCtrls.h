@@ -40,7 +40,7 @@ enum TOpenOption : unsigned {
     ofHideReadOnly    = 0x002,   // no read-only check box
     ofFileMustExist   = 0x004,
     ofPathMustExist   = 0x008,
-    ofNoChangeDir     = 0x010,   // the current directory stays
+    ofNoChangeDir     = 0x010,   // the current directory stays (it always does: kept for callers that name it)
     ofEnableSizing    = 0x020,
     ofCreatePrompt    = 0x040,
     ofNoValidate      = 0x080
@@ -50,7 +50,8 @@ typedef unsigned TOpenOptions;
 // The standard file dialog to choose a file to open. Filter is pairs of
 // description and pattern separated by '|' ("Safe files|*.xml|All files|*.*").
 // The defaults (ofHideReadOnly | ofEnableSizing) neither require an existing
-// file nor ask before one.
+// file nor ask before one. The process's current folder never changes,
+// whatever the options.
 class TOpenDialog : public TComponent {
 public:
     explicit TOpenDialog(TComponent* pOwner);
