@@ -273,9 +273,15 @@ public:
     bool Msg(int nKind, const char* pszFormat, ...);
     // Full path of the log file (empty before Init).
     const char* GetLogFilNam() const;
-    // Seals the log as it stands.
+    // Seals the log as it stands. The seal's secret is made at the first seal
+    // and kept by the user's data protection, never in plain in the settings.
     bool WriteHash();
-    // True when the sealed part is unchanged; a damaged seal appends a warning line.
+    // The check at opening. False when the sealed part was changed or
+    // shortened, or the seal cannot be checked or was removed while a secret
+    // exists: a warning line is appended, and the caller tells the user once
+    // (DLS_TXT_SAFELOG_CHANGED with GetLogFilNam()). True with no seal and no
+    // secret yet (a first run) and for lines appended after the seal. A plain
+    // secret of an earlier version checks once and is then replaced.
     bool CheckHash();
 
 private:
