@@ -274,6 +274,75 @@ TEST_F(SafeDlgRun, LogViewerRunsOnceAtATime)
     EXPECT_TRUE(ProcessEnded(second[0], 10000)) << "the viewer outlived the dialog";
 }
 
+// The full path of the program file of a running process.
+std::string ImagePathOf(DWORD pid)
+{
+    std::string path;
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!h) return path;
+    char sz[2 * MAX_PATH] = "";
+    DWORD cch = sizeof(sz);
+    if (QueryFullProcessImageNameA(h, 0, sz, &cch)) path.assign(sz, cch);
+    CloseHandle(h);
+    return path;
+}
+
+// The process's current folder for one scope.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::string& path)
+    {
+        GetCurrentDirectoryA(sizeof(m_szBefore), m_szBefore);
+        m_bSet = SetCurrentDirectoryA(path.c_str()) != FALSE;
+    }
+    ~CurrentFolder() { SetCurrentDirectoryA(m_szBefore); }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+    bool Set() const { return m_bSet; }
+
+private:
+    char m_szBefore[MAX_PATH] = "";
+    bool m_bSet = false;
+};
+
+// A notepad.exe in the current folder (a folder the user browsed to, a
+// download folder) is never started in place of the Windows folder's viewer.
+TEST_F(SafeDlgRun, LogViewerIsNeverAProgramOfThatNameInTheCurrentFolder)
+{
+    EndViewers();
+    ASSERT_TRUE(m_pDlg->pLog->Msg(2, "a line to show"));
+    char szWindows[MAX_PATH] = "", szSystem[MAX_PATH] = "";
+    ASSERT_GT(GetWindowsDirectoryA(szWindows, sizeof(szWindows)), 0u);
+    ASSERT_GT(GetSystemDirectoryA(szSystem, sizeof(szSystem)), 0u);
+    const std::string inWindows = std::string(szWindows) + "\\notepad.exe";
+    const std::string inSystem = std::string(szSystem) + "\\notepad.exe";
+    const std::string& original = GetFileAttributesA(inWindows.c_str()) != INVALID_FILE_ATTRIBUTES ? inWindows : inSystem;
+
+    // A copy of the viewer planted in the current folder: a process started
+    // from it has the same name but another image path.
+    ktxtest::TempDir dir;
+    const std::string planted = dir.File("notepad.exe");
+    ASSERT_TRUE(CopyFileA(original.c_str(), planted.c_str(), FALSE));
+    CurrentFolder cwd(dir.Path());
+    ASSERT_TRUE(cwd.Set());
+    ShowAndStart();
+
+    ASSERT_TRUE(m_pDlg->DoShowSafeLog()) << m_pOwner->rErrHandler.szDetail;
+    std::vector<DWORD> viewers;
+    ASSERT_TRUE(WaitFor([&] { return !(viewers = ViewerProcesses()).empty(); }, 10000));
+    ASSERT_EQ(viewers.size(), 1u);
+    const std::string image = ImagePathOf(viewers[0]);
+    ASSERT_FALSE(image.empty());
+    EXPECT_NE(lstrcmpiA(image.c_str(), planted.c_str()), 0) << "the planted program ran";
+    EXPECT_TRUE(lstrcmpiA(image.c_str(), inWindows.c_str()) == 0 || lstrcmpiA(image.c_str(), inSystem.c_str()) == 0)
+        << image;
+
+    // The dialog ends its viewer before the planted copy's folder goes.
+    delete m_pDlg;
+    m_pDlg = nullptr;
+    EXPECT_TRUE(ProcessEnded(viewers[0], 10000));
+}
+
 TEST_F(SafeDlgRun, LogViewerCommandThatDoesNotFitIsRefused)
 {
     EndViewers();

@@ -24,6 +24,9 @@ constexpr unsigned kPollInterval = 100;
 constexpr int kDlgOffset = 100;
 constexpr char kSettingsSubKey[] = "Safe";
 constexpr char kLogFileName[] = "Safe.log";
+// The log viewer, started by its full path in the Windows folder (or, where
+// that has none, the system folder): never looked up by its bare name, which
+// would also find a program of that name in the current folder.
 constexpr char kLogViewer[] = "notepad.exe";
 
 // Holds a critical section for one scope.
@@ -623,9 +626,32 @@ bool TfrmDlgSafe::DoShowSafeLog()
     if (bResult) {
         const char* pszLog = pLog ? pLog->GetLogFilNam() : nullptr;
         bResult = pszLog && *pszLog;
-        // A command line that does not fit would name another file: refused.
-        if (bResult) bResult = LSStrFormat(szCommand, sizeof(szCommand), "%s \"%s\"", kLogViewer, pszLog);
-        if (!bResult) SetLastError(pszLog && *pszLog ? ERROR_FILENAME_EXCED_RANGE : ERROR_FILE_NOT_FOUND);
+        if (!bResult) SetLastError(ERROR_FILE_NOT_FOUND);
+
+        // The viewer's full path: <folder>\notepad.exe of the Windows folder,
+        // else of the system folder.
+        char szViewer[MAX_PATH] = {};
+        bool bFound = false;
+        for (int nFolder = 0; bResult && !bFound && nFolder < 2; ++nFolder) {
+            char szFolder[MAX_PATH] = {};
+            UINT cch = nFolder == 0 ? GetWindowsDirectoryA(szFolder, sizeof(szFolder))
+                                    : GetSystemDirectoryA(szFolder, sizeof(szFolder));
+            if (cch == 0 || cch >= sizeof(szFolder)) continue;
+            const char* pszSep = szFolder[cch - 1] == '\\' ? "" : "\\";
+            if (!LSStrFormat(szViewer, sizeof(szViewer), "%s%s%s", szFolder, pszSep, kLogViewer)) continue;
+            DWORD dwAttrs = GetFileAttributesA(szViewer);
+            bFound = dwAttrs != INVALID_FILE_ATTRIBUTES && !(dwAttrs & FILE_ATTRIBUTE_DIRECTORY);
+        }
+        if (bResult && !bFound) {
+            bResult = false;
+            SetLastError(ERROR_FILE_NOT_FOUND);
+        }
+        // Both paths quoted; a command line that does not fit would name
+        // another file: refused.
+        if (bResult && !LSStrFormat(szCommand, sizeof(szCommand), "\"%s\" \"%s\"", szViewer, pszLog)) {
+            bResult = false;
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        }
     }
     if (bResult) bResult = pTools->CreateProcessA(szCommand, false, 1, nullptr, nullptr);
     if (bResult) bLogViewerRunning = true;
