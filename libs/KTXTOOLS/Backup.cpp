@@ -9,6 +9,8 @@
 // from the newest copy, and keeps the newest kKeep copies. RestoreFromBackup
 // puts back the newest copy that loads, only when the safe file is missing,
 // empty or does not load; a damaged file is renamed aside, never overwritten.
+// RestoreFromBackupEx reports what was done (the copy's time, where the
+// damaged file went), so the user is always told of a restore.
 #include <windows.h>
 
 #include <algorithm>
@@ -161,7 +163,8 @@ void RemovePlain(const std::string& path)
     ::DeleteFileA(path.c_str());
 }
 
-// A free name for a damaged file: beside it, else in its backup folder.
+// A free name for a damaged file: beside it, else in its backup folder. The
+// name fits an LS_PATH_SIZE buffer, so the restore report holds it whole.
 bool AsideName(const std::string& full, const std::string& dir, std::string* pAside)
 {
     SYSTEMTIME st;
@@ -173,7 +176,7 @@ bool AsideName(const std::string& full, const std::string& dir, std::string* pAs
         std::string base = nPlace == 0 ? full + ".damaged-" + szStamp : dir + "\\damaged-" + szStamp;
         for (int i = 0; i < 100; ++i) {
             std::string name = base + (i ? "-" + std::to_string(i) : std::string()) + (nPlace == 0 ? "" : ".xml");
-            if (name.size() >= MAX_PATH) break;
+            if (name.size() >= LS_PATH_SIZE) break;
             if (::GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES) {
                 *pAside = name;
                 return true;
@@ -230,6 +233,90 @@ bool RestoreKeyFileFromBackup(const char* pszSafePath, const char* pszKeyFile, D
 
 }  // namespace ktxtools
 
+namespace {
+
+// A UTC file time as the user's local date and time, in the user's formats
+// (a fixed form when the system cannot format it).
+void FormatLocalTime(const FILETIME& ft, char* pszOut, size_t cap)
+{
+    pszOut[0] = '\0';
+    SYSTEMTIME utc, local;
+    if (!::FileTimeToSystemTime(&ft, &utc) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) return;
+    char szDate[80], szTime[80];
+    if (::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, szDate, sizeof(szDate)) &&
+        ::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &local, nullptr, szTime, sizeof(szTime)) &&
+        LSStrFormat(pszOut, cap, "%s %s", szDate, szTime))
+        return;
+    LSStrFormat(pszOut, cap, "%04u-%02u-%02u %02u:%02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+                local.wMinute, local.wSecond);
+}
+
+// The restore behind RestoreFromBackup and RestoreFromBackupEx; *pInfo comes
+// in cleared and tells what was done, also when this fails.
+bool RestoreSafe(TLSOwner* pOwner, const char* pszPath, TLSRestoreInfo* pInfo, const char* pszFailed)
+{
+    std::string full;
+    if (!FullPath(pszPath, &full)) return KTX_RECORD(pOwner, false, ERROR_INVALID_PARAMETER, pszFailed);
+    DWORD dwErr = 0;
+    char szKeyFile[LS_PATH_SIZE];
+    bool bKeyPath = GetKeyFilePath(szKeyFile, sizeof(szKeyFile), &dwErr);
+
+    bool bExists = FileExistsA(full.c_str());
+    if (bExists && LoadsAsSafe(full.c_str())) {
+        // The safe is sound; a missing key file still comes back.
+        if (bKeyPath && !FileExistsA(szKeyFile)) RestoreKeyFileFromBackup(full.c_str(), szKeyFile, &dwErr);
+        return true;
+    }
+    unsigned long long size = 0;
+    if (!bExists)
+        pInfo->dwReason = LS_RESTORE_MISSING;
+    else if (FileSizeA(full.c_str(), &size) && size == 0)
+        pInfo->dwReason = LS_RESTORE_EMPTY;
+    else
+        pInfo->dwReason = LS_RESTORE_DAMAGED;
+
+    std::string dir;
+    if (!BackupFolder(full, false, &dir, &dwErr)) return KTX_RECORD(pOwner, false, dwErr, pszFailed);
+    std::vector<unsigned> generations = Generations(dir);
+    unsigned nFound = 0;
+    for (auto it = generations.rbegin(); it != generations.rend() && !nFound; ++it) {
+        if (LoadsAsSafe(GenerationFile(dir, *it, "xml").c_str())) nFound = *it;
+    }
+    if (!nFound) return KTX_RECORD(pOwner, false, ERROR_FILE_NOT_FOUND, pszFailed);
+    const std::string copy = GenerationFile(dir, nFound, "xml");
+    // The copy's last-write time is when the backup was made: it is what the user is told.
+    WIN32_FILE_ATTRIBUTE_DATA fad = {};
+    if (!::GetFileAttributesExA(copy.c_str(), GetFileExInfoStandard, &fad))
+        return KTX_RECORD(pOwner, false, ::GetLastError(), pszFailed);
+
+    if (pInfo->dwReason == LS_RESTORE_EMPTY) {
+        // An empty file holds nothing to keep.
+        ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!::DeleteFileA(full.c_str())) return KTX_RECORD(pOwner, false, ::GetLastError(), pszFailed);
+    } else if (pInfo->dwReason == LS_RESTORE_DAMAGED) {
+        std::string aside;
+        if (!AsideName(full, dir, &aside)) return KTX_RECORD(pOwner, false, ERROR_FILE_EXISTS, pszFailed);
+        if (!::MoveFileExA(full.c_str(), aside.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+            return KTX_RECORD(pOwner, false, ::GetLastError(), pszFailed);
+        // Reported from here on: the damaged file is no longer where the user left it.
+        LSStrCopy(pInfo->szAside, sizeof(pInfo->szAside), aside.c_str());
+        LS_TRACE_LOG(nullptr, "TVornixReg::RestoreFromBackup: damaged safe file kept as %s", aside.c_str());
+    }
+    if (!CopyFileAtomic(copy.c_str(), full.c_str(), false, &dwErr)) return KTX_RECORD(pOwner, false, dwErr, pszFailed);
+    pInfo->bRestored = true;
+    pInfo->ftBackup = fad.ftLastWriteTime;
+    FormatLocalTime(fad.ftLastWriteTime, pInfo->szWhen, sizeof(pInfo->szWhen));
+    LS_TRACE_LOG(nullptr, "TVornixReg::RestoreFromBackup: safe file restored from backup %u", nFound);
+    if (bKeyPath && !FileExistsA(szKeyFile)) {
+        DWORD dwKeyErr = 0;
+        if (!RestoreKeyFrom(dir, nFound, szKeyFile, &dwKeyErr))
+            RestoreKeyFileFromBackup(full.c_str(), szKeyFile, &dwKeyErr);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool TVornixReg::WriteToBackup(TLSOwner* pOwner, const char* pszPath)
 {
     static const char kFailed[] = "TVornixReg::WriteToBackup failed!";
@@ -276,51 +363,17 @@ bool TVornixReg::WriteToBackup(TLSOwner* pOwner, const char* pszPath)
 bool TVornixReg::RestoreFromBackup(TLSOwner* pOwner, const char* pszPath)
 {
     static const char kFailed[] = "TVornixReg::RestoreFromBackup failed!";
-    return Guard(pOwner, "TVornixReg::RestoreFromBackup", kFailed, [&] {
-        std::string full;
-        if (!FullPath(pszPath, &full)) return KTX_RECORD(pOwner, false, ERROR_INVALID_PARAMETER, kFailed);
-        DWORD dwErr = 0;
-        char szKeyFile[LS_PATH_SIZE];
-        bool bKeyPath = GetKeyFilePath(szKeyFile, sizeof(szKeyFile), &dwErr);
+    TLSRestoreInfo info = {};
+    return Guard(pOwner, "TVornixReg::RestoreFromBackup", kFailed,
+                 [&] { return RestoreSafe(pOwner, pszPath, &info, kFailed); });
+}
 
-        bool bExists = FileExistsA(full.c_str());
-        if (bExists && LoadsAsSafe(full.c_str())) {
-            // The safe is sound; a missing key file still comes back.
-            if (bKeyPath && !FileExistsA(szKeyFile)) RestoreKeyFileFromBackup(full.c_str(), szKeyFile, &dwErr);
-            return true;
-        }
-
-        std::string dir;
-        if (!BackupFolder(full, false, &dir, &dwErr)) return KTX_RECORD(pOwner, false, dwErr, kFailed);
-        std::vector<unsigned> generations = Generations(dir);
-        unsigned nFound = 0;
-        for (auto it = generations.rbegin(); it != generations.rend() && !nFound; ++it) {
-            if (LoadsAsSafe(GenerationFile(dir, *it, "xml").c_str())) nFound = *it;
-        }
-        if (!nFound) return KTX_RECORD(pOwner, false, ERROR_FILE_NOT_FOUND, kFailed);
-
-        if (bExists) {
-            unsigned long long size = 0;
-            if (FileSizeA(full.c_str(), &size) && size == 0) {
-                // An empty file holds nothing to keep.
-                ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (!::DeleteFileA(full.c_str())) return KTX_RECORD(pOwner, false, ::GetLastError(), kFailed);
-            } else {
-                std::string aside;
-                if (!AsideName(full, dir, &aside)) return KTX_RECORD(pOwner, false, ERROR_FILE_EXISTS, kFailed);
-                if (!::MoveFileExA(full.c_str(), aside.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-                    return KTX_RECORD(pOwner, false, ::GetLastError(), kFailed);
-                LS_TRACE_LOG(nullptr, "TVornixReg::RestoreFromBackup: damaged safe file kept as %s", aside.c_str());
-            }
-        }
-        if (!CopyFileAtomic(GenerationFile(dir, nFound, "xml").c_str(), full.c_str(), false, &dwErr))
-            return KTX_RECORD(pOwner, false, dwErr, kFailed);
-        LS_TRACE_LOG(nullptr, "TVornixReg::RestoreFromBackup: safe file restored from backup %u", nFound);
-        if (bKeyPath && !FileExistsA(szKeyFile)) {
-            DWORD dwKeyErr = 0;
-            if (!RestoreKeyFrom(dir, nFound, szKeyFile, &dwKeyErr))
-                RestoreKeyFileFromBackup(full.c_str(), szKeyFile, &dwKeyErr);
-        }
-        return true;
-    });
+bool TVornixReg::RestoreFromBackupEx(TLSOwner* pOwner, const char* pszPath, TLSRestoreInfo* pInfo)
+{
+    static const char kFailed[] = "TVornixReg::RestoreFromBackupEx failed!";
+    TLSRestoreInfo scratch;
+    TLSRestoreInfo* pReport = pInfo ? pInfo : &scratch;
+    *pReport = TLSRestoreInfo{};
+    return Guard(pOwner, "TVornixReg::RestoreFromBackupEx", kFailed,
+                 [&] { return RestoreSafe(pOwner, pszPath, pReport, kFailed); });
 }

@@ -19,6 +19,26 @@ enum : DWORD {
     LS_NOTIFY_SAFE_CHANGED = 0x100 // notification bit: a safe has changed
 };
 
+// What was wrong with a safe file when RestoreFromBackupEx looked at it.
+enum : DWORD {
+    LS_RESTORE_NONE = 0,    // nothing to repair: the safe file loads (or the path was refused)
+    LS_RESTORE_MISSING = 1, // there was no safe file
+    LS_RESTORE_EMPTY = 2,   // the safe file was empty
+    LS_RESTORE_DAMAGED = 3  // the safe file did not load
+};
+
+// The report of RestoreFromBackupEx. It is filled on every return, also a
+// failed one: dwReason then still tells what was wrong with the safe file.
+struct TLSRestoreInfo {
+    bool     bRestored;             // a backup copy was put back as the safe file
+    DWORD    dwReason;              // LS_RESTORE_*
+    FILETIME ftBackup;              // last-write time of the copy put back, in UTC (zero when none)
+    char     szWhen[128];           // ftBackup as local date and time in the user's formats
+                                    // ("" when none): the text the user is shown
+    char     szAside[LS_PATH_SIZE]; // full path the damaged safe file was moved to; "" when no file
+                                    // was moved (it was missing or empty, or no copy loads)
+};
+
 class KTXTOOLS_API TVornixReg {
 public:
     // Folders (LS_PATH_SIZE buffers). The user's data folder is created when missing.
@@ -52,8 +72,13 @@ public:
     static bool QOVSetPasswordGenerator(TLSOwner* pOwner, DWORD dwLength, bool bUpper, bool bLower,
                                         bool bDigits, bool bSpecial);
 
-    // Backups of a safe file (and the key file with it).
+    // Backups of a safe file (and the key file with it). RestoreFromBackup
+    // puts back the newest copy that loads when the safe file is missing,
+    // empty or damaged (a damaged one is kept aside); true also when the safe
+    // was sound. RestoreFromBackupEx does the same and, when pInfo is not
+    // null, reports what it did (see TLSRestoreInfo) so the user can be told.
     static bool RestoreFromBackup(TLSOwner* pOwner, const char* pszPath);
+    static bool RestoreFromBackupEx(TLSOwner* pOwner, const char* pszPath, TLSRestoreInfo* pInfo);
     static bool WriteToBackup(TLSOwner* pOwner, const char* pszPath);
 
     // Help topics: 22 the safe dialog, 23 the password generator.

@@ -1,12 +1,18 @@
 // Backups of safe files: rotation, restore of a missing, empty or damaged
 // safe (the damaged one kept aside), backups of one path never used for
-// another, and the key file kept and restored with the safe.
+// another, the key file kept and restored with the safe, and the report of a
+// restore that tells the user what was put back, from when, and where the
+// damaged file went.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "KTXLANG.h"
 #include "KTXTOOLS.h"
+#include "LSStr.h"
 #include "TestSupport.h"
 #include "ToolsFixture.h"
 
@@ -66,6 +72,71 @@ protected:
         while (FindNextFileA(h, &fd));
         FindClose(h);
         return files;
+    }
+
+    // The copies of the one safe backed up, oldest first.
+    static std::vector<std::string> SortedCopies()
+    {
+        std::vector<std::string> copies = BackupCopies();
+        std::sort(copies.begin(), copies.end());
+        return copies;
+    }
+
+    static FILETIME Utc(WORD wYear, WORD wMonth, WORD wDay, WORD wHour, WORD wMinute, WORD wSecond)
+    {
+        SYSTEMTIME st = {};
+        st.wYear = wYear;
+        st.wMonth = wMonth;
+        st.wDay = wDay;
+        st.wHour = wHour;
+        st.wMinute = wMinute;
+        st.wSecond = wSecond;
+        FILETIME ft = {};
+        EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
+        return ft;
+    }
+
+    static bool SetWriteTime(const std::string& path, const FILETIME& ft)
+    {
+        HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        bool ok = SetFileTime(h, nullptr, nullptr, &ft) != FALSE;
+        CloseHandle(h);
+        return ok;
+    }
+
+    static FILETIME WriteTime(const std::string& path)
+    {
+        WIN32_FILE_ATTRIBUTE_DATA fad = {};
+        EXPECT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &fad)) << path;
+        return fad.ftLastWriteTime;
+    }
+
+    static bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
+
+    // A UTC time as the user sees it: local date and time in the user's formats.
+    static std::string LocalText(const FILETIME& ft)
+    {
+        SYSTEMTIME utc, local;
+        EXPECT_TRUE(FileTimeToSystemTime(&ft, &utc));
+        EXPECT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local));
+        char szDate[80] = "", szTime[80] = "";
+        EXPECT_NE(GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, szDate, sizeof(szDate)), 0);
+        EXPECT_NE(GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &local, nullptr, szTime, sizeof(szTime)), 0);
+        return std::string(szDate) + " " + szTime;
+    }
+
+    // A report that holds something everywhere, so every field must be written.
+    static TLSRestoreInfo StaleReport(bool bRestored)
+    {
+        TLSRestoreInfo info;
+        info.bRestored = bRestored;
+        info.dwReason = 77;
+        info.ftBackup = Utc(2001, 1, 1, 0, 0, 0);
+        LSStrCopy(info.szWhen, sizeof(info.szWhen), "stale");
+        LSStrCopy(info.szAside, sizeof(info.szAside), "stale");
+        return info;
     }
 
     ktxtest::TempDir m_dir;
@@ -225,6 +296,231 @@ TEST_F(Backups, BadPathsAreRefused)
     std::string tooLong = "C:\\" + std::string(300, 'a') + ".xml";
     EXPECT_FALSE(TVornixReg::WriteToBackup(m_pOwner, tooLong.c_str()));
     EXPECT_FALSE(TVornixReg::RestoreFromBackup(m_pOwner, tooLong.c_str()));
+}
+
+TEST_F(Backups, ARestoreReportsWhatWasWrongTheBackupsTimeAndWhereTheDamagedFileWent)
+{
+    ASSERT_TRUE(WriteSafe(m_safe, "older"));
+    ASSERT_TRUE(TVornixReg::WriteToBackup(m_pOwner, m_safe.c_str()));
+    ASSERT_TRUE(WriteSafe(m_safe, "newest"));
+    ASSERT_TRUE(TVornixReg::WriteToBackup(m_pOwner, m_safe.c_str()));
+    const std::string newest = ReadFileBytes(m_safe);
+    std::vector<std::string> copies = SortedCopies();
+    ASSERT_EQ(copies.size(), 2u);
+    // Times of their own, so the report cannot take the older copy's or the present time.
+    const FILETIME ftOlder = Utc(2019, 5, 6, 7, 8, 9), ftNewest = Utc(2021, 2, 3, 4, 5, 6);
+    ASSERT_TRUE(SetWriteTime(copies[0], ftOlder));
+    ASSERT_TRUE(SetWriteTime(copies[1], ftNewest));
+
+    struct Case {
+        const char* pszName;
+        DWORD dwReason;
+        DWORD dwAttributes;  // of the broken safe file; 0 leaves them
+    };
+    const Case cases[] = {
+        {"missing", LS_RESTORE_MISSING, 0},
+        {"empty", LS_RESTORE_EMPTY, 0},
+        {"damaged", LS_RESTORE_DAMAGED, 0},
+        {"damaged, read-only, hidden and system", LS_RESTORE_DAMAGED, 0x27},
+        {"empty, read-only, hidden and system", LS_RESTORE_EMPTY, 0x27},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        std::string broken;
+        if (c.dwReason == LS_RESTORE_MISSING) {
+            ASSERT_TRUE(DeleteFileA(m_safe.c_str()));
+        } else {
+            if (c.dwReason == LS_RESTORE_EMPTY) {
+                ASSERT_TRUE(ktxtest::WriteFileBytes(m_safe, ""));
+            }
+            if (c.dwReason == LS_RESTORE_DAMAGED) {
+                ASSERT_TRUE(WriteDamagedSafe(m_safe));
+            }
+            broken = ReadFileBytes(m_safe);
+            if (c.dwAttributes) {
+                ASSERT_TRUE(SetFileAttributesA(m_safe.c_str(), c.dwAttributes & ~FILE_ATTRIBUTE_READONLY));
+                ASSERT_TRUE(SetFileAttributesA(m_safe.c_str(), c.dwAttributes));
+            }
+        }
+        const std::vector<std::string> asideBefore = DamagedCopies();
+
+        TLSRestoreInfo info = StaleReport(false);
+        ASSERT_TRUE(TVornixReg::RestoreFromBackupEx(m_pOwner, m_safe.c_str(), &info));
+        EXPECT_EQ(ReadFileBytes(m_safe), newest);
+        EXPECT_TRUE(info.bRestored);
+        EXPECT_EQ(info.dwReason, c.dwReason);
+        EXPECT_TRUE(SameTime(info.ftBackup, ftNewest)) << "the time of the copy put back, in UTC";
+        EXPECT_EQ(std::string(info.szWhen), LocalText(ftNewest));
+
+        std::vector<std::string> aside = DamagedCopies();
+        if (c.dwReason == LS_RESTORE_DAMAGED) {
+            ASSERT_EQ(aside.size(), asideBefore.size() + 1);
+            ASSERT_NE(info.szAside[0], '\0');
+            EXPECT_EQ(std::count(asideBefore.begin(), asideBefore.end(), std::string(info.szAside)), 0)
+                << "a name of its own: " << info.szAside;
+            EXPECT_EQ(std::count_if(aside.begin(), aside.end(),
+                                    [&](const std::string& f) { return _stricmp(f.c_str(), info.szAside) == 0; }),
+                      1)
+                << info.szAside;
+            EXPECT_EQ(ReadFileBytes(info.szAside), broken) << "the report names the file holding the damaged safe";
+        } else {
+            EXPECT_EQ(aside.size(), asideBefore.size()) << "nothing to keep";
+            EXPECT_STREQ(info.szAside, "");
+        }
+        for (const std::string& f : aside) SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+        // What the safe dialog builds from the report: all of it in the message and the one-line log entry.
+        char szAsideText[LS_TEXT_SIZE] = "";
+        if (info.szAside[0]) {
+            ASSERT_TRUE(LSStrFormat(szAsideText, sizeof(szAsideText), DLS_TXT_SAFE_RESTORED_ASIDE(), info.szAside));
+        }
+        char szMessage[LS_TEXT_SIZE], szLog[LS_TEXT_SIZE];
+        ASSERT_TRUE(LSStrFormat(szMessage, sizeof(szMessage), DLS_TXT_SAFE_RESTORED(), m_safe.c_str(), info.szWhen,
+                                szAsideText));
+        ASSERT_TRUE(LSStrFormat(szLog, sizeof(szLog), DLS_LOG_SAFE_RESTORED(), m_safe.c_str(), info.szWhen,
+                                szAsideText));
+        for (const std::string& text : {std::string(szMessage), std::string(szLog)}) {
+            EXPECT_NE(text.find(m_safe), std::string::npos) << text;
+            EXPECT_NE(text.find(info.szWhen), std::string::npos) << text;
+            if (info.szAside[0]) {
+                EXPECT_NE(text.find(info.szAside), std::string::npos) << text;
+            }
+        }
+        EXPECT_EQ(std::string(szLog).find_first_of("\r\n"), std::string::npos) << szLog;
+    }
+}
+
+TEST_F(Backups, TheReportedTimeIsThatOfTheCopyPutBack)
+{
+    ASSERT_TRUE(WriteSafe(m_safe, "older"));
+    ASSERT_TRUE(TVornixReg::WriteToBackup(m_pOwner, m_safe.c_str()));
+    ASSERT_TRUE(WriteSafe(m_safe, "newest"));
+    ASSERT_TRUE(TVornixReg::WriteToBackup(m_pOwner, m_safe.c_str()));
+    std::vector<std::string> copies = SortedCopies();
+    ASSERT_EQ(copies.size(), 2u);
+    // The newest copy no longer loads: the older one comes back, and its time is reported.
+    ASSERT_TRUE(WriteDamagedSafe(copies[1]));
+    const FILETIME ftOlder = Utc(2020, 12, 31, 23, 59, 58);
+    ASSERT_TRUE(SetWriteTime(copies[0], ftOlder));
+    ASSERT_TRUE(SetWriteTime(copies[1], Utc(2022, 6, 7, 8, 9, 10)));
+
+    ASSERT_TRUE(DeleteFileA(m_safe.c_str()));
+    TLSRestoreInfo info = StaleReport(false);
+    ASSERT_TRUE(TVornixReg::RestoreFromBackupEx(m_pOwner, m_safe.c_str(), &info));
+    EXPECT_NE(ReadFileBytes(m_safe).find("older"), std::string::npos);
+    EXPECT_TRUE(info.bRestored);
+    EXPECT_TRUE(SameTime(info.ftBackup, ftOlder));
+    EXPECT_TRUE(SameTime(info.ftBackup, WriteTime(copies[0])));
+    EXPECT_EQ(std::string(info.szWhen), LocalText(ftOlder));
+}
+
+TEST_F(Backups, WhenNothingIsPutBackTheReportSaysSo)
+{
+    enum class State { Sound, Missing, Empty, Damaged };
+    struct Case {
+        const char* pszName;
+        State state;
+        bool bBackup;         // a good copy was backed up first
+        bool bDamageCopies;   // ... and then every copy damaged
+        bool bResult;
+        DWORD dwReason;
+    };
+    const Case cases[] = {
+        {"sound, with a backup", State::Sound, true, false, true, LS_RESTORE_NONE},
+        {"sound, no backup", State::Sound, false, false, true, LS_RESTORE_NONE},
+        {"missing, no backup", State::Missing, false, false, false, LS_RESTORE_MISSING},
+        {"empty, no backup", State::Empty, false, false, false, LS_RESTORE_EMPTY},
+        {"damaged, no backup", State::Damaged, false, false, false, LS_RESTORE_DAMAGED},
+        {"damaged, no copy loads", State::Damaged, true, true, false, LS_RESTORE_DAMAGED},
+        {"missing, no copy loads", State::Missing, true, true, false, LS_RESTORE_MISSING},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        ResetProductState();
+        if (c.bBackup) {
+            ASSERT_TRUE(WriteSafe(m_safe, "backed up"));
+            ASSERT_TRUE(TVornixReg::WriteToBackup(m_pOwner, m_safe.c_str()));
+            if (c.bDamageCopies) {
+                for (const std::string& copy : BackupCopies()) ASSERT_TRUE(WriteDamagedSafe(copy));
+            }
+        }
+        DeleteFileA(m_safe.c_str());
+        if (c.state == State::Sound) {
+            ASSERT_TRUE(WriteSafe(m_safe, "edited since"));
+        }
+        if (c.state == State::Empty) {
+            ASSERT_TRUE(ktxtest::WriteFileBytes(m_safe, ""));
+        }
+        if (c.state == State::Damaged) {
+            ASSERT_TRUE(WriteDamagedSafe(m_safe));
+        }
+        const bool bExisted = FileExists(m_safe);
+        const std::string before = bExisted ? ReadFileBytes(m_safe) : std::string();
+
+        TLSRestoreInfo info = StaleReport(true);
+        EXPECT_EQ(TVornixReg::RestoreFromBackupEx(m_pOwner, m_safe.c_str(), &info), c.bResult);
+        EXPECT_FALSE(info.bRestored);
+        EXPECT_EQ(info.dwReason, c.dwReason);
+        EXPECT_TRUE(SameTime(info.ftBackup, FILETIME{})) << "no copy, no time";
+        EXPECT_STREQ(info.szWhen, "");
+        EXPECT_STREQ(info.szAside, "");
+        // The safe file is as it was, and nothing was moved aside.
+        EXPECT_EQ(FileExists(m_safe), bExisted);
+        if (bExisted) {
+            EXPECT_EQ(ReadFileBytes(m_safe), before);
+        }
+        EXPECT_TRUE(DamagedCopies().empty());
+        // A failure is recorded for the owner; a sound safe records none.
+        EXPECT_EQ(LSOwnerErr(m_pOwner)->bFailed, !c.bResult);
+        if (!c.bResult) {
+            EXPECT_STREQ(LSOwnerErr(m_pOwner)->szMessage, "TVornixReg::RestoreFromBackupEx failed!");
+        }
+    }
+
+    // A refused path: nothing looked at, nothing reported.
+    TLSRestoreInfo info = StaleReport(true);
+    EXPECT_FALSE(TVornixReg::RestoreFromBackupEx(m_pOwner, "", &info));
+    EXPECT_FALSE(info.bRestored);
+    EXPECT_EQ(info.dwReason, static_cast<DWORD>(LS_RESTORE_NONE));
+    EXPECT_STREQ(info.szAside, "");
+    EXPECT_STREQ(info.szWhen, "");
+}
+
+TEST_F(Backups, TheReportIsOptional)
+{
+    ASSERT_TRUE(WriteSafe(m_safe, "backed up"));
+    ASSERT_TRUE(TVornixReg::WriteToBackup(m_pOwner, m_safe.c_str()));
+    ASSERT_TRUE(WriteDamagedSafe(m_safe));
+    ASSERT_TRUE(TVornixReg::RestoreFromBackupEx(m_pOwner, m_safe.c_str(), nullptr));
+    EXPECT_NE(ReadFileBytes(m_safe).find("backed up"), std::string::npos);
+    EXPECT_EQ(DamagedCopies().size(), 1u);
+}
+
+TEST_F(Backups, TheReportedPlaceOfALongPathsDamagedFileIsWhole)
+{
+    // A safe path just short enough that the name beside it is a valid path
+    // but longer than the report's path buffer.
+    char szFull[MAX_PATH];
+    ASSERT_NE(GetFullPathNameA(m_dir.Path().c_str(), sizeof(szFull), szFull, nullptr), 0u);
+    const size_t nWanted = LS_PATH_SIZE - 22;  // ".damaged-YYYYMMDD-HHMMSS" would make it 258
+    const size_t nFixed = strlen(szFull) + 1 + 1 + strlen("Safe.xml");
+    ASSERT_LT(nFixed, nWanted);
+    const std::string sub = std::string(szFull) + "\\" + std::string(nWanted - nFixed, 'p');
+    ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+    const std::string safe = sub + "\\Safe.xml";
+    ASSERT_EQ(safe.size(), nWanted);
+
+    ASSERT_TRUE(WriteSafe(safe, "long"));
+    ASSERT_TRUE(TVornixReg::WriteToBackup(m_pOwner, safe.c_str()));
+    ASSERT_TRUE(WriteDamagedSafe(safe));
+    const std::string damaged = ReadFileBytes(safe);
+    TLSRestoreInfo info = StaleReport(false);
+    ASSERT_TRUE(TVornixReg::RestoreFromBackupEx(m_pOwner, safe.c_str(), &info));
+    EXPECT_TRUE(info.bRestored);
+    EXPECT_NE(ReadFileBytes(safe).find("long"), std::string::npos);
+    ASSERT_TRUE(FileExists(info.szAside)) << info.szAside;
+    EXPECT_EQ(ReadFileBytes(info.szAside), damaged);
+    SetFileAttributesA(info.szAside, FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace
