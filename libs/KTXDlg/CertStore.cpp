@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "CertRule.h"
 #include "LSStr.h"
 
 namespace ktxdlg {
@@ -131,36 +132,6 @@ TCertStore OpenUserStore(const char* pszStore, DWORD* pdwErr)
     return TCertStore(hStore);
 }
 
-bool HasPrivateKey(PCCERT_CONTEXT pCert)
-{
-    std::vector<BYTE> buf = KeyProvInfo(pCert);
-    const CRYPT_KEY_PROV_INFO* pInfo = AsKeyProvInfo(buf);
-    if (!pInfo || !pInfo->pwszContainerName) return false;
-    TCryptProv prov;
-    if (!CryptAcquireContextW(prov.Out(), pInfo->pwszContainerName, pInfo->pwszProvName, pInfo->dwProvType,
-                              CRYPT_SILENT | (pInfo->dwFlags & CRYPT_MACHINE_KEYSET)))
-        return false;
-    TCryptKey key;
-    return CryptGetUserKey(prov.Get(), pInfo->dwKeySpec ? pInfo->dwKeySpec : AT_KEYEXCHANGE, key.Out()) != FALSE;
-}
-
-bool IsUsableCertificate(PCCERT_CONTEXT pCert)
-{
-    if (!pCert || !pCert->pCertInfo) return false;
-    const CERT_PUBLIC_KEY_INFO& key = pCert->pCertInfo->SubjectPublicKeyInfo;
-    if (!key.Algorithm.pszObjId || strcmp(key.Algorithm.pszObjId, szOID_RSA_RSA) != 0) return false;
-    DWORD dwBits = CertGetPublicKeyLength(kEncoding, const_cast<CERT_PUBLIC_KEY_INFO*>(&key));
-    if (dwBits < kMinKeyBits) return false;
-    BYTE bUsage = 0;
-    if (CertGetIntendedKeyUsage(kEncoding, pCert->pCertInfo, &bUsage, 1) &&
-        !(bUsage & CERT_KEY_ENCIPHERMENT_KEY_USAGE))
-        return false;
-    std::vector<BYTE> buf = KeyProvInfo(pCert);
-    const CRYPT_KEY_PROV_INFO* pInfo = AsKeyProvInfo(buf);
-    if (pInfo && pInfo->dwKeySpec != 0 && pInfo->dwKeySpec != AT_KEYEXCHANGE) return false;
-    return true;
-}
-
 bool DescribeCertificate(PCCERT_CONTEXT pCert, const char* pszStore, TLSCryptCert* pOut)
 {
     LSInitCryptCert(pOut);
@@ -172,7 +143,7 @@ bool DescribeCertificate(PCCERT_CONTEXT pCert, const char* pszStore, TLSCryptCer
     pOut->szSubject[sizeof(pOut->szSubject) - 1] = '\0';
     pOut->szIssuer[sizeof(pOut->szIssuer) - 1] = '\0';
     pOut->ftNotAfter = pCert->pCertInfo->NotAfter;
-    pOut->bHasPrivateKey = HasPrivateKey(pCert);
+    pOut->bHasPrivateKey = ktxcert::HasKeyExchangeKey(pCert);
     return true;
 }
 
@@ -185,7 +156,7 @@ bool ListUsableCertificates(HCERTSTORE hStore, const char* pszStore, std::vector
     }
     PCCERT_CONTEXT pCert = nullptr;
     while ((pCert = CertEnumCertificatesInStore(hStore, pCert)) != nullptr) {
-        if (!IsUsableCertificate(pCert)) continue;
+        if (!ktxcert::IsUsableCertificate(pCert, ktxcert::CertUse::Choose)) continue;
         TLSCryptCert rec;
         if (DescribeCertificate(pCert, pszStore, &rec)) pOut->push_back(rec);
     }
@@ -234,7 +205,8 @@ bool CreateSelfSignedCertificate(HCERTSTORE hStore, const char* pszStore, const 
 
     {
         TCryptKey key;
-        if (!CryptGenKey(prov.Get(), AT_KEYEXCHANGE, (kMinKeyBits << 16), key.Out())) return fail(GetLastError());
+        if (!CryptGenKey(prov.Get(), AT_KEYEXCHANGE, (ktxcert::kMinKeyBits << 16), key.Out()))
+            return fail(GetLastError());
     }
 
     CERT_NAME_BLOB subjectBlob{};

@@ -146,25 +146,18 @@ private:
 // ---------------------------------------------------------------------------
 
 constexpr DWORD kThumbprintSize = 20;     // SHA-1
-constexpr DWORD kMinKeyBits = 2048;       // smaller RSA keys do not protect a safe
 constexpr int kValidityYears = 10;        // of a certificate created here
 
 // Opens a system store of the current user (created when the user has none yet).
 TCertStore OpenUserStore(const char* pszStore, DWORD* pdwErr);
 
-// True when the certificate can protect a safe: an RSA key of at least
-// kMinKeyBits whose key usage (when restricted) allows key encipherment, and
-// whose private key, when there is one, is a key-exchange key.
-bool IsUsableCertificate(PCCERT_CONTEXT pCert);
-
-// The private key of the certificate is present for this user (its key
-// container opens and holds the key named in the certificate's key info).
-bool HasPrivateKey(PCCERT_CONTEXT pCert);
-
-// Fills a record (store name given, flags 0x14000) from a certificate.
+// Fills a record (store name given, flags 0x14000) from a certificate;
+// bHasPrivateKey tells whether its key-exchange key is present for this user.
 bool DescribeCertificate(PCCERT_CONTEXT pCert, const char* pszStore, TLSCryptCert* pOut);
 
-// The usable certificates of the store, in store order.
+// The certificates of the store that may be chosen to protect the safe (the
+// certificate rule of CertRule.h, the same the key file applies to a choice),
+// in store order; those whose private key is missing are listed too.
 bool ListUsableCertificates(HCERTSTORE hStore, const char* pszStore, std::vector<TLSCryptCert>* pOut,
                             DWORD* pdwErr);
 
@@ -172,11 +165,11 @@ bool ListUsableCertificates(HCERTSTORE hStore, const char* pszStore, std::vector
 TCertContext FindByThumbprint(HCERTSTORE hStore, const BYTE* pThumbprint, DWORD cbThumbprint);
 
 // Creates a self-signed certificate for the user named pszUser: a new
-// 2048-bit AT_KEYEXCHANGE key in a new container of the AES-capable RSA
-// provider, subject "CN=<user>", signed with sha256RSA, valid kValidityYears,
-// key usage key and data encipherment; adds it to the store and commits the
-// store. On failure nothing is left behind (container deleted). *pOut gets the
-// new certificate's record.
+// AT_KEYEXCHANGE key of the rule's smallest length (2048 bits) in a new
+// container of the AES-capable RSA provider, subject "CN=<user>", signed with
+// sha256RSA, valid kValidityYears, key usage key and data encipherment; adds
+// it to the store and commits the store. On failure nothing is left behind
+// (container deleted). *pOut gets the new certificate's record.
 bool CreateSelfSignedCertificate(HCERTSTORE hStore, const char* pszStore, const char* pszUser, TLSCryptCert* pOut,
                                  DWORD* pdwErr);
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "CertRule.h"
 #include "ToolsInternal.h"
 
 namespace ktxtools {
@@ -81,19 +82,6 @@ HCERTSTORE OpenPlaceStore(const char* pszStore, DWORD dwLocation)
     return hStore ? hStore : OpenSystemStore(pszStore, dwLocation);
 }
 
-// The key provider information of a certificate (empty when it has none).
-std::vector<BYTE> KeyProvInfo(PCCERT_CONTEXT pCert)
-{
-    DWORD cb = 0;
-    if (!::CertGetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &cb) || cb == 0 ||
-        cb > 64 * 1024)
-        return {};
-    std::vector<BYTE> info(cb);
-    if (!::CertGetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &cb)) return {};
-    info.resize(cb);
-    return info;
-}
-
 bool SameThumbprint(const TLSCryptCert& a, const TLSCryptCert& b)
 {
     return a.cbThumbprint == 20 && b.cbThumbprint == 20 && memcmp(a.abThumbprint, b.abThumbprint, 20) == 0;
@@ -124,33 +112,6 @@ CertContext FindCertificate(const TLSCryptCert& record, DWORD* pdwErr)
     return CertContext(pCert);
 }
 
-bool IsEncryptionCertificate(PCCERT_CONTEXT pCert)
-{
-    if (!pCert || !pCert->pCertInfo) return false;
-    const char* pszAlg = pCert->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId;
-    if (!pszAlg || strcmp(pszAlg, szOID_RSA_RSA) != 0) return false;
-    BYTE bUsage = 0;
-    if (::CertGetIntendedKeyUsage(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, pCert->pCertInfo, &bUsage, 1))
-        return (bUsage & (CERT_KEY_ENCIPHERMENT_KEY_USAGE | CERT_DATA_ENCIPHERMENT_KEY_USAGE)) != 0;
-    return true;  // no key usage stated: any use
-}
-
-bool HasUsablePrivateKey(PCCERT_CONTEXT pCert)
-{
-    std::vector<BYTE> info = KeyProvInfo(pCert);
-    if (info.size() < sizeof(CRYPT_KEY_PROV_INFO)) return false;
-    const auto* pInfo = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(info.data());
-    // A CNG key (provider type 0) cannot be used through CryptoAPI.
-    if (pInfo->dwProvType == 0 || pInfo->dwKeySpec != AT_KEYEXCHANGE) return false;
-    CryptProv prov;
-    DWORD dwFlags = CRYPT_SILENT | (pInfo->dwFlags & CRYPT_MACHINE_KEYSET);
-    if (!::CryptAcquireContextW(prov.Out(), pInfo->pwszContainerName, pInfo->pwszProvName, pInfo->dwProvType,
-                                dwFlags))
-        return false;
-    CryptKey key;
-    return ::CryptGetUserKey(prov.Get(), AT_KEYEXCHANGE, key.Out()) != FALSE;
-}
-
 void FillRecord(PCCERT_CONTEXT pCert, DWORD dwStoreFlags, TLSCryptCert* pRecord)
 {
     LSInitCryptCert(pRecord);
@@ -165,7 +126,7 @@ void FillRecord(PCCERT_CONTEXT pCert, DWORD dwStoreFlags, TLSCryptCert* pRecord)
     pRecord->szSubject[sizeof(pRecord->szSubject) - 1] = '\0';
     pRecord->szIssuer[sizeof(pRecord->szIssuer) - 1] = '\0';
     pRecord->ftNotAfter = pCert->pCertInfo->NotAfter;
-    pRecord->bHasPrivateKey = HasUsablePrivateKey(pCert);
+    pRecord->bHasPrivateKey = ktxcert::HasKeyExchangeKey(pCert);
 }
 
 bool ListCertificates(bool bMachine, bool bPrivateKey, std::vector<TLSCryptCert>* pOut, DWORD* pdwErr)
@@ -188,7 +149,7 @@ bool ListCertificates(bool bMachine, bool bPrivateKey, std::vector<TLSCryptCert>
         bAnyStore = true;
         PCCERT_CONTEXT pCert = nullptr;
         while ((pCert = ::CertEnumCertificatesInStore(store.Get(), pCert)) != nullptr) {
-            if (!IsEncryptionCertificate(pCert)) continue;
+            if (!ktxcert::IsUsableCertificate(pCert, ktxcert::CertUse::Open)) continue;
             TLSCryptCert record;
             FillRecord(pCert, places[i].dwRecordFlags, &record);
             if (record.cbThumbprint != 20) continue;

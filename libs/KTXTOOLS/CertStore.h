@@ -54,17 +54,18 @@ constexpr DWORD kMachineStoreFlags =
 // whatever other flags the record carries. Null when it is not there.
 CertContext FindCertificate(const TLSCryptCert& record, DWORD* pdwErr);
 
-// RSA public key whose key usage (when stated) allows wrapping a key.
-bool IsEncryptionCertificate(PCCERT_CONTEXT pCert);
-// Its CryptoAPI key-exchange private key is present and opens for this user.
-bool HasUsablePrivateKey(PCCERT_CONTEXT pCert);
+// Which certificates may be chosen and which may open the key file is the
+// certificate rule of CertRule.h, shared with the certificate manager.
 
-// Fills a record for a certificate found in a store with the given flags.
+// Fills a record for a certificate found in a store with the given flags;
+// bHasPrivateKey tells whether its key-exchange key is present for this user.
 void FillRecord(PCCERT_CONTEXT pCert, DWORD dwStoreFlags, TLSCryptCert* pRecord);
 
-// The usable certificates of the current user's "MY" store (and, with
-// bMachine, of the local machine's), the chosen encryption certificate first.
-// bPrivateKey: only those whose private key is present.
+// The certificates of the current user's "MY" store (and, with bMachine, of
+// the local machine's) that may open the key file, the chosen encryption
+// certificate first: the rule for opening, so that a slot made for a
+// certificate that could be chosen once still opens. bPrivateKey: only those
+// whose private key is present.
 bool ListCertificates(bool bMachine, bool bPrivateKey, std::vector<TLSCryptCert>* pOut, DWORD* pdwErr);
 
 // The chosen encryption certificate kept in the settings.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Backup.h"
+#include "CertRule.h"
 #include "CertStore.h"
 #include "KTXLANG.h"
 #include "KeyFileFormat.h"
@@ -154,8 +155,9 @@ bool Fail(TLSOwner* pOwner, const char* pszReason, DWORD dwErr, char* pszScratch
     return KTX_REASON(pOwner, pszReason, dwErr, pszFailed);
 }
 
-// A new key file with a new random password for the first usable certificate.
-// False with *pbExists when another key file appeared meanwhile.
+// A new key file with a new random password for the first certificate that
+// may be chosen (the certificate rule for a new slot) and whose private key
+// is present. False with *pbExists when another key file appeared meanwhile.
 bool CreateKeyFile(const char* pszKeyFile, const std::vector<TLSCryptCert>& certs, int nLength, SecretText* pSecret,
                    bool* pbExists, DWORD* pdwErr, const char** ppszReason)
 {
@@ -166,7 +168,8 @@ bool CreateKeyFile(const char* pszKeyFile, const std::vector<TLSCryptCert>& cert
     for (const TLSCryptCert& record : certs) {
         DWORD dwErr = 0;
         CertContext candidate = FindCertificate(record, &dwErr);
-        if (candidate.Get() && IsEncryptionCertificate(candidate.Get()) && HasUsablePrivateKey(candidate.Get())) {
+        if (candidate.Get() && ktxcert::IsUsableCertificate(candidate.Get(), ktxcert::CertUse::Choose) &&
+            ktxcert::HasKeyExchangeKey(candidate.Get())) {
             cert = std::move(candidate);
             break;
         }
@@ -353,8 +356,15 @@ bool TVornixReg::QOVSetRegUsrEncCrt(TLSOwner* pOwner, TLSCryptCert* pCerts, int 
         DWORD dwErr = 0;
         CertContext cert = FindCertificate(chosen, &dwErr);
         if (!cert.Get()) return KTX_REASON(pOwner, DLS_CERT_NOTFOUND(), dwErr, kFailed);
-        if (!IsEncryptionCertificate(cert.Get()) || !HasUsablePrivateKey(cert.Get()))
+        // The chosen certificate gets a slot: the rule for a choice. The
+        // certificates that open the key file for it need only unwrap theirs.
+        ktxcert::CertVerdict verdict = ktxcert::CheckCertificate(cert.Get(), ktxcert::CertUse::Choose);
+        bool bUsable = verdict == ktxcert::CertVerdict::Usable && ktxcert::HasKeyExchangeKey(cert.Get());
+        if (!bUsable) {
+            LS_TRACE_LOG(nullptr, "TVornixReg::QOVSetRegUsrEncCrt: certificate refused (%s)",
+                         verdict == ktxcert::CertVerdict::Usable ? "no private key" : ktxcert::VerdictName(verdict));
             return KTX_REASON(pOwner, DLS_CERT_NOTUSABLE(), static_cast<DWORD>(NTE_BAD_KEY), kFailed);
+        }
 
         char szKeyFile[LS_PATH_SIZE];
         if (!GetKeyFilePath(szKeyFile, sizeof(szKeyFile), &dwErr)) return KTX_RECORD(pOwner, false, dwErr, kFailed);

@@ -89,17 +89,27 @@ bool ContainerExists(const std::wstring& container, const std::wstring& provider
     return true;
 }
 
-bool MakeTestCertificate(const std::string& name, DWORD dwBits, DWORD dwKeySpec, TLSCryptCert* pOut)
+bool MakeTestCertificate(const std::string& name, DWORD dwBits, DWORD dwKeySpec, TLSCryptCert* pOut, BYTE bKeyUsage,
+                         const TLSCryptCert* pKeyOf)
 {
     static unsigned s_counter = 0;
-    std::wstring container = L"ktx-dialogs-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                             std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++s_counter);
+    std::wstring container;
     HCRYPTPROV hProv = 0;
-    if (!CryptAcquireContextW(&hProv, container.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_NEWKEYSET))
-        return false;
-    HCRYPTKEY hKey = 0;
-    bool ok = CryptGenKey(hProv, dwKeySpec, dwBits << 16, &hKey) != FALSE;
-    if (hKey) CryptDestroyKey(hKey);
+    bool ok = true;
+    if (pKeyOf) {
+        container = InspectCertificate(Hex(pKeyOf->abThumbprint, pKeyOf->cbThumbprint)).container;
+        if (container.empty() ||
+            !CryptAcquireContextW(&hProv, container.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, 0))
+            return false;
+    } else {
+        container = L"ktx-dialogs-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                    std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++s_counter);
+        if (!CryptAcquireContextW(&hProv, container.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_NEWKEYSET))
+            return false;
+        HCRYPTKEY hKey = 0;
+        ok = CryptGenKey(hProv, dwKeySpec, dwBits << 16, &hKey) != FALSE;
+        if (hKey) CryptDestroyKey(hKey);
+    }
     std::wstring x500 = L"CN=" + std::wstring(name.begin(), name.end());
     BYTE abName[512];
     DWORD cbName = sizeof(abName);
@@ -112,8 +122,23 @@ bool MakeTestCertificate(const std::string& name, DWORD dwBits, DWORD dwKeySpec,
     keyInfo.dwKeySpec = dwKeySpec;
     CRYPT_ALGORITHM_IDENTIFIER alg{};
     alg.pszObjId = const_cast<char*>(szOID_RSA_SHA256RSA);
-    PCCERT_CONTEXT pCert =
-        ok ? CertCreateSelfSignCertificate(hProv, &subject, 0, &keyInfo, &alg, nullptr, nullptr, nullptr) : nullptr;
+    // The key usage extension, its bits without the trailing zero bits.
+    BYTE bUsage = bKeyUsage;
+    CRYPT_BIT_BLOB usageBits{1, &bUsage, 0};
+    while (bUsage && !(bUsage & (1u << usageBits.cUnusedBits))) ++usageBits.cUnusedBits;
+    BYTE abUsage[16];
+    DWORD cbUsage = sizeof(abUsage);
+    CERT_EXTENSION ext{};
+    CERT_EXTENSIONS exts{1, &ext};
+    if (bKeyUsage) {
+        ok = ok && CryptEncodeObject(X509_ASN_ENCODING, X509_KEY_USAGE, &usageBits, abUsage, &cbUsage);
+        ext.pszObjId = const_cast<char*>(szOID_KEY_USAGE);
+        ext.Value.cbData = cbUsage;
+        ext.Value.pbData = abUsage;
+    }
+    PCCERT_CONTEXT pCert = ok ? CertCreateSelfSignCertificate(hProv, &subject, 0, &keyInfo, &alg, nullptr, nullptr,
+                                                              bKeyUsage ? &exts : nullptr)
+                              : nullptr;
     CryptReleaseContext(hProv, 0);
     HCERTSTORE hStore = OpenMy();
     PCCERT_CONTEXT pAdded = nullptr;
@@ -128,7 +153,7 @@ bool MakeTestCertificate(const std::string& name, DWORD dwBits, DWORD dwKeySpec,
                            sizeof(pOut->szSubject));
         pOut->ftNotAfter = pAdded->pCertInfo->NotAfter;
         pOut->bHasPrivateKey = true;
-    } else {
+    } else if (!pKeyOf) {
         HCRYPTPROV hGone = 0;
         CryptAcquireContextW(&hGone, container.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_DELETEKEYSET);
     }

@@ -35,7 +35,11 @@ bool ContainerExists(const std::wstring& container, const std::wstring& provider
 
 // Makes a self-signed certificate "CN=<name>" with a new key in a new
 // container and adds it to the user's "MY" store; its record in *pOut.
-bool MakeTestCertificate(const std::string& name, DWORD dwBits, DWORD dwKeySpec, TLSCryptCert* pOut);
+// bKeyUsage: the CERT_*_KEY_USAGE bits of a key usage extension (0: none).
+// pKeyOf: a certificate made here before whose key (and container) the new
+// one shares, so that cases need no new key each (dwBits is then unused).
+bool MakeTestCertificate(const std::string& name, DWORD dwBits, DWORD dwKeySpec, TLSCryptCert* pOut,
+                         BYTE bKeyUsage = 0, const TLSCryptCert* pKeyOf = nullptr);
 
 // The thumbprints (hex) of every certificate in the user's "MY" store.
 std::set<std::string> StoreThumbprints();

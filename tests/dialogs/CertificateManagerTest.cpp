@@ -7,6 +7,8 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -208,13 +210,44 @@ TEST_F(CertificateManager, CancelReturnsNothing)
 }
 
 // Only certificates that can protect a safe are offered: RSA keys of 2048
-// bits or more for key exchange.
+// bits or more for key exchange, whose key usages (when stated) include key
+// encipherment. The key file accepts exactly the offered ones as the user's
+// choice: one rule for both.
 TEST_F(CertificateManager, ListsOnlyUsableCertificates)
 {
-    TLSCryptCert good, small, signing;
-    ASSERT_TRUE(MakeTestCertificate("KTX Test Usable", 2048, AT_KEYEXCHANGE, &good));
-    ASSERT_TRUE(MakeTestCertificate("KTX Test Small", 1024, AT_KEYEXCHANGE, &small));
-    ASSERT_TRUE(MakeTestCertificate("KTX Test Signing", 2048, AT_SIGNATURE, &signing));
+    SettingsRestore restore(owner.Get());
+    char szKeyFile[LS_PATH_SIZE] = "";
+    ASSERT_TRUE(TVornixReg::QOVGetKeyFile(owner.Get(), 1, nullptr, szKeyFile, true));
+    SetFileAttributesA(szKeyFile, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(szKeyFile);
+
+    // Three keys; the key usage cases share the usable one's or the small one's.
+    struct Case {
+        const char* subject;
+        DWORD dwBits;
+        DWORD dwKeySpec;
+        BYTE bKeyUsage;
+        int nKeyOf;  // index of the case whose key it shares, or -1 for a key of its own
+        bool bListed;
+    };
+    const Case cases[] = {
+        {"KTX Test Usable", 2048, AT_KEYEXCHANGE, 0, -1, true},
+        {"KTX Test Small", 1024, AT_KEYEXCHANGE, 0, -1, false},
+        {"KTX Test Signing", 2048, AT_SIGNATURE, 0, -1, false},
+        {"KTX Test Key Encipherment", 0, AT_KEYEXCHANGE, CERT_KEY_ENCIPHERMENT_KEY_USAGE, 0, true},
+        {"KTX Test Key And Data Encipherment", 0, AT_KEYEXCHANGE,
+         CERT_KEY_ENCIPHERMENT_KEY_USAGE | CERT_DATA_ENCIPHERMENT_KEY_USAGE, 0, true},
+        {"KTX Test Signature Usage", 0, AT_KEYEXCHANGE, CERT_DIGITAL_SIGNATURE_KEY_USAGE, 0, false},
+        {"KTX Test Data Encipherment", 0, AT_KEYEXCHANGE, CERT_DATA_ENCIPHERMENT_KEY_USAGE, 0, false},
+        {"KTX Test Small Key Encipherment", 0, AT_KEYEXCHANGE, CERT_KEY_ENCIPHERMENT_KEY_USAGE, 1, false},
+    };
+    std::vector<TLSCryptCert> made(std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        ASSERT_TRUE(MakeTestCertificate(c.subject, c.dwBits, c.dwKeySpec, &made[i], c.bKeyUsage,
+                                        c.nKeyOf >= 0 ? &made[static_cast<size_t>(c.nKeyOf)] : nullptr))
+            << c.subject;
+    }
     std::vector<Row> rows;
     ui::Answer answer({kClassCertMgr}, Script([&](HWND h) { rows = Rows(h); }, DLS_DLG_BTN_CLOSE()));
     bool bCancel = true;
@@ -223,9 +256,13 @@ TEST_F(CertificateManager, ListsOnlyUsableCertificates)
     EXPECT_FALSE(bCancel);
     std::set<std::string> subjects;
     for (const Row& r : rows) subjects.insert(r.subject);
-    EXPECT_TRUE(subjects.count("KTX Test Usable"));
-    EXPECT_FALSE(subjects.count("KTX Test Small"));
-    EXPECT_FALSE(subjects.count("KTX Test Signing"));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.subject);
+        EXPECT_EQ(subjects.count(c.subject) == 1, c.bListed);
+        // Chosen without the manager, the key file side answers the same.
+        EXPECT_EQ(TVornixReg::QOVSetRegUsrEncCrt(owner.Get(), &made[i], 1, nullptr), c.bListed);
+    }
 }
 
 // Managing only: no OK button, Close ends it; a certificate is deleted only

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -371,6 +372,150 @@ TEST_F(KeyFile, ChoosingNeverLocksTheUserOut)
     TLSCryptCert unknown = first.Record();
     EXPECT_FALSE(TVornixReg::QOVSetRegUsrEncCrt(m_pOwner, &unknown, 1, nullptr));
     EXPECT_STREQ(m_pOwner->rErrHandler.szMessage, "TVornixReg::QOVSetRegUsrEncCrt failed!");
+}
+
+// Choosing follows the certificate rule that the certificate manager lists
+// by: an RSA key of 2048 bits or more whose key usages, when stated, include
+// key encipherment. A certificate the rule refuses gets no slot and is not
+// recorded, and a new key file is made for the first one it accepts.
+TEST_F(KeyFile, ChoosingFollowsTheCertificateRule)
+{
+    // Two keys for every case: the usual 2048-bit one and a 1024-bit one.
+    TestCert usual, small;
+    CertOptions usualOptions;
+    usualOptions.bKeyUsage = CERT_KEY_ENCIPHERMENT_KEY_USAGE | CERT_DATA_ENCIPHERMENT_KEY_USAGE;
+    ASSERT_TRUE(usual.Create("KTSafe rule usual", usualOptions));
+    CertOptions smallOptions;
+    smallOptions.dwBits = 1024;
+    ASSERT_TRUE(small.Create("KTSafe rule 1024 bits", smallOptions));
+    struct Case {
+        const char* name;
+        BYTE bKeyUsage;
+        const TestCert* pKeyOf;
+        bool bChosen;
+    };
+    const Case cases[] = {
+        {"KTSafe rule no key usage", 0, &usual, true},
+        {"KTSafe rule key encipherment", CERT_KEY_ENCIPHERMENT_KEY_USAGE, &usual, true},
+        {"KTSafe rule signature and key encipherment",
+         CERT_DIGITAL_SIGNATURE_KEY_USAGE | CERT_KEY_ENCIPHERMENT_KEY_USAGE, &usual, true},
+        {"KTSafe rule 1024 bits with key encipherment", CERT_KEY_ENCIPHERMENT_KEY_USAGE, &small, false},
+        {"KTSafe rule signature only", CERT_DIGITAL_SIGNATURE_KEY_USAGE, &usual, false},
+        {"KTSafe rule data encipherment only", CERT_DATA_ENCIPHERMENT_KEY_USAGE, &usual, false},
+    };
+    std::vector<std::unique_ptr<TestCert>> certs;
+    for (const Case& c : cases) {
+        CertOptions options;
+        options.bKeyUsage = c.bKeyUsage;
+        options.pKeyOf = c.pKeyOf;
+        certs.push_back(std::make_unique<TestCert>());
+        ASSERT_TRUE(certs.back()->Create(c.name, options)) << c.name;
+    }
+
+    // A new key file: made for the first certificate the rule accepts.
+    std::vector<TLSCryptCert> offered = {small.Record(), certs[5]->Record() /* data encipherment only */,
+                                         certs[4]->Record() /* signature only */, usual.Record()};
+    std::string password;
+    ASSERT_TRUE(Open(offered, &password)) << m_reason;
+    std::vector<TLSCryptCert> slots(4);
+    int nSlots = static_cast<int>(slots.size());
+    ASSERT_TRUE(TVornixReg::QOVGetKeyFileCerts(m_pOwner, slots.data(), &nSlots));
+    ASSERT_EQ(nSlots, 1);
+    EXPECT_TRUE(Names(slots[0], usual)) << "the key file is made for " << slots[0].szSubject;
+
+    // The 1024-bit certificate itself is refused as well.
+    ASSERT_TRUE(Choose(usual));
+    EXPECT_FALSE(Choose(small));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const std::string keyBytes = ReadFileBytes(m_key);
+        int nBefore = 32;
+        std::vector<TLSCryptCert> before(32);
+        ASSERT_TRUE(TVornixReg::QOVGetKeyFileCerts(m_pOwner, before.data(), &nBefore));
+        EXPECT_EQ(Choose(*certs[i]), c.bChosen);
+        const std::string detail = m_pOwner->rErrHandler.szDetail;
+        nSlots = 32;
+        slots.assign(32, TLSCryptCert());
+        ASSERT_TRUE(TVornixReg::QOVGetKeyFileCerts(m_pOwner, slots.data(), &nSlots));
+        std::vector<TLSCryptCert> listed = SafeCertificates();
+        ASSERT_FALSE(listed.empty());
+        if (c.bChosen) {
+            EXPECT_EQ(nSlots, nBefore + 1) << "a slot for the new choice";
+            EXPECT_TRUE(Names(listed[0], *certs[i])) << "recorded as the choice";
+            std::string withIt;
+            EXPECT_TRUE(Open({certs[i]->Record()}, &withIt)) << m_reason;
+            EXPECT_EQ(withIt, password);
+        } else {
+            EXPECT_EQ(detail.rfind(DLS_CERT_NOTUSABLE(), 0), 0u) << detail;
+            EXPECT_TRUE(ReadFileBytes(m_key) == keyBytes) << "no slot";
+            EXPECT_FALSE(Names(listed[0], *certs[i])) << "not recorded";
+        }
+    }
+}
+
+// A key file with a slot for a certificate that the rule no longer lets the
+// user choose (a 1024-bit key, data encipherment only), as an earlier version
+// may have written it, still opens with it, here and in another process; and
+// it gives the password for a new choice, so the user can move on to a
+// certificate the rule accepts.
+TEST_F(KeyFile, ASlotOfACertificateThatCanNoLongerBeChosenStillOpens)
+{
+    TestCert small, dataOnly, successor;
+    CertOptions smallOptions;
+    smallOptions.dwBits = 1024;
+    ASSERT_TRUE(small.Create("KTSafe older 1024 bits", smallOptions));
+    CertOptions dataOptions;
+    dataOptions.bKeyUsage = CERT_DATA_ENCIPHERMENT_KEY_USAGE;
+    ASSERT_TRUE(dataOnly.Create("KTSafe older data encipherment", dataOptions));
+    // The successor shares a key made already: one key less to make.
+    CertOptions successorOptions;
+    successorOptions.bKeyUsage = CERT_KEY_ENCIPHERMENT_KEY_USAGE;
+    successorOptions.pKeyOf = &dataOnly;
+    ASSERT_TRUE(successor.Create("KTSafe successor", successorOptions));
+    const std::string password = "An0lderKeyFilePassword+ForTheSafe/Of2019x";
+
+    for (const TestCert* pOld : {&small, &dataOnly}) {
+        SCOPED_TRACE(pOld == &small ? "1024 bits" : "data encipherment only");
+        const std::string keyBytes = KeyFileBytesFor(password, {pOld});
+        ASSERT_FALSE(keyBytes.empty());
+        ASSERT_TRUE(ktxtest::WriteFileBytes(m_key, keyBytes));
+
+        // Offered for opening, and it opens.
+        std::vector<TLSCryptCert> certs = SafeCertificates();
+        bool bOffered = false;
+        for (const TLSCryptCert& c : certs) bOffered = bOffered || Names(c, *pOld);
+        EXPECT_TRUE(bOffered);
+        std::string opened;
+        ASSERT_TRUE(Open(certs, &opened)) << m_reason;
+        EXPECT_EQ(opened, password);
+        ASSERT_TRUE(Open({pOld->Record()}, &opened)) << m_reason;
+        EXPECT_EQ(opened, password);
+        bool ok = false;
+        EXPECT_EQ(PasswordInChild(&ok), password);
+        EXPECT_TRUE(ok);
+        int nSlots = 1;
+        TLSCryptCert slot;
+        ASSERT_TRUE(TVornixReg::QOVGetKeyFileCerts(m_pOwner, &slot, &nSlots));
+        EXPECT_TRUE(slot.bHasPrivateKey) << "it opens the key file";
+
+        // Chosen once more it is not; the key file stays as it is.
+        EXPECT_FALSE(Choose(*pOld));
+        EXPECT_TRUE(ReadFileBytes(m_key) == keyBytes);
+    }
+
+    // From the 1024-bit slot to a certificate the rule accepts: the new slot
+    // is made with the password the old one gives.
+    ASSERT_TRUE(ktxtest::WriteFileBytes(m_key, KeyFileBytesFor(password, {&small})));
+    ASSERT_TRUE(Choose(successor)) << m_pOwner->rErrHandler.szDetail;
+    int nSlots = 0;
+    ASSERT_TRUE(TVornixReg::QOVGetKeyFileCerts(m_pOwner, nullptr, &nSlots));
+    EXPECT_EQ(nSlots, 2);
+    ASSERT_TRUE(small.DeleteCertificate());
+    ASSERT_TRUE(small.DeleteContainer());
+    std::string withSuccessor;
+    ASSERT_TRUE(Open({successor.Record()}, &withSuccessor)) << m_reason;
+    EXPECT_EQ(withSuccessor, password);
 }
 
 TEST_F(KeyFile, MachineStoreIsSearchedInModeZero)

@@ -66,6 +66,21 @@ std::string SampleKeyFileBytes()
     return std::string(bytes.begin(), bytes.end());
 }
 
+std::string KeyFileBytesFor(const std::string& password, const std::vector<const TestCert*>& certs)
+{
+    ktxkeyfile::KeyFile file;
+    ktxkeyfile::PasswordCheck(password.data(), password.size(), file.check);
+    for (const TestCert* pCert : certs) {
+        ktxkeyfile::Slot slot;
+        memcpy(slot.thumbprint, pCert->Thumbprint(), sizeof(slot.thumbprint));
+        if (!pCert->Wrap(password, &slot.wrapped)) return std::string();
+        file.slots.push_back(slot);
+    }
+    std::vector<uint8_t> bytes;
+    if (!ktxkeyfile::Serialize(file, &bytes)) return std::string();
+    return std::string(bytes.begin(), bytes.end());
+}
+
 bool SetRawValue(HKEY root, const std::string& key, const std::string& name, DWORD type, const void* data, DWORD cb)
 {
     HKEY hKey = nullptr;
@@ -104,15 +119,28 @@ TestCert::~TestCert()
 
 bool TestCert::Create(const std::string& commonName, DWORD dwKeySpec)
 {
-    m_container = "ktx-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) + "-" +
-                  std::to_string(g_nCert++);
+    CertOptions options;
+    options.dwKeySpec = dwKeySpec;
+    return Create(commonName, options);
+}
+
+bool TestCert::Create(const std::string& commonName, const CertOptions& options)
+{
     HCRYPTPROV hProv = 0;
-    if (!CryptAcquireContextA(&hProv, m_container.c_str(), MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET))
-        return false;
-    m_bHasContainer = true;
-    HCRYPTKEY hKey = 0;
-    bool ok = CryptGenKey(hProv, dwKeySpec, (2048u << 16), &hKey) != FALSE;
-    if (hKey) CryptDestroyKey(hKey);
+    bool ok = true;
+    if (options.pKeyOf) {
+        m_container = options.pKeyOf->m_container;
+        if (!CryptAcquireContextA(&hProv, m_container.c_str(), MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, 0)) return false;
+    } else {
+        m_container = "ktx-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) +
+                      "-" + std::to_string(g_nCert++);
+        if (!CryptAcquireContextA(&hProv, m_container.c_str(), MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES, CRYPT_NEWKEYSET))
+            return false;
+        m_bHasContainer = true;
+        HCRYPTKEY hKey = 0;
+        ok = CryptGenKey(hProv, options.dwKeySpec, (options.dwBits << 16), &hKey) != FALSE;
+        if (hKey) CryptDestroyKey(hKey);
+    }
 
     BYTE abName[512];
     DWORD cbName = sizeof(abName);
@@ -124,14 +152,31 @@ bool TestCert::Create(const std::string& commonName, DWORD dwKeySpec)
     kpi.pwszContainerName = &wContainer[0];
     kpi.pwszProvName = const_cast<LPWSTR>(MS_ENH_RSA_AES_PROV_W);
     kpi.dwProvType = PROV_RSA_AES;
-    kpi.dwKeySpec = dwKeySpec;
+    kpi.dwKeySpec = options.dwKeySpec;
     CRYPT_ALGORITHM_IDENTIFIER alg{};
     alg.pszObjId = const_cast<LPSTR>(szOID_RSA_SHA256RSA);
     SYSTEMTIME start, end;
     GetSystemTime(&start);
     end = start;
     end.wYear += 1;
-    PCCERT_CONTEXT pCert = ok ? CertCreateSelfSignCertificate(hProv, &subject, 0, &kpi, &alg, &start, &end, nullptr)
+
+    // The key usage extension, its bits without the trailing zero bits.
+    BYTE bUsage = options.bKeyUsage;
+    CRYPT_BIT_BLOB usageBits{1, &bUsage, 0};
+    while (bUsage && !(bUsage & (1u << usageBits.cUnusedBits))) ++usageBits.cUnusedBits;
+    BYTE abUsage[16];
+    DWORD cbUsage = sizeof(abUsage);
+    CERT_EXTENSION ext{};
+    CERT_EXTENSIONS exts{0, &ext};
+    if (options.bKeyUsage) {
+        ok = ok && CryptEncodeObject(X509_ASN_ENCODING, X509_KEY_USAGE, &usageBits, abUsage, &cbUsage);
+        ext.pszObjId = const_cast<LPSTR>(szOID_KEY_USAGE);
+        ext.Value.cbData = cbUsage;
+        ext.Value.pbData = abUsage;
+        exts.cExtension = 1;
+    }
+    PCCERT_CONTEXT pCert = ok ? CertCreateSelfSignCertificate(hProv, &subject, 0, &kpi, &alg, &start, &end,
+                                                              options.bKeyUsage ? &exts : nullptr)
                               : nullptr;
     // The provider keeps a new key only once its context is released.
     CryptReleaseContext(hProv, 0);
@@ -147,6 +192,35 @@ bool TestCert::Create(const std::string& commonName, DWORD dwKeySpec)
     }
     CertFreeCertificateContext(pCert);
     m_bInStore = ok;
+    return ok;
+}
+
+bool TestCert::Wrap(const std::string& secret, std::vector<uint8_t>* pOut) const
+{
+    pOut->clear();
+    HCERTSTORE hStore = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "MY");
+    if (!hStore) return false;
+    CRYPT_HASH_BLOB blob{20, const_cast<BYTE*>(m_thumbprint)};
+    PCCERT_CONTEXT pCert = CertFindCertificateInStore(hStore, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                      CERT_FIND_SHA1_HASH, &blob, nullptr);
+    HCRYPTPROV hProv = 0;
+    HCRYPTKEY hKey = 0;
+    bool ok = pCert && CryptAcquireContextA(&hProv, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
+    ok = ok && CryptImportPublicKeyInfo(hProv, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                        &pCert->pCertInfo->SubjectPublicKeyInfo, &hKey);
+    DWORD cbData = static_cast<DWORD>(secret.size());
+    ok = ok && CryptEncrypt(hKey, 0, TRUE, CRYPT_OAEP, nullptr, &cbData, 0);
+    if (ok) {
+        pOut->assign(secret.begin(), secret.end());
+        pOut->resize(cbData > secret.size() ? cbData : secret.size());
+        cbData = static_cast<DWORD>(secret.size());
+        ok = CryptEncrypt(hKey, 0, TRUE, CRYPT_OAEP, pOut->data(), &cbData, static_cast<DWORD>(pOut->size()));
+        pOut->resize(ok ? cbData : 0);
+    }
+    if (hKey) CryptDestroyKey(hKey);
+    if (hProv) CryptReleaseContext(hProv, 0);
+    if (pCert) CertFreeCertificateContext(pCert);
+    CertCloseStore(hStore, 0);
     return ok;
 }
 
