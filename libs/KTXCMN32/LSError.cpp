@@ -35,7 +35,24 @@ struct BoxButton {
     std::string text;
 };
 
+// Wipes a text that may hold a secret (a question can show a generated
+// password) before its memory is freed.
+void WipeText(std::string& text)
+{
+    if (!text.empty()) SecureZeroMemory(&text[0], text.size());
+    text.clear();
+}
+
+// A box's texts; the message and its details are wiped when the box goes.
 struct BoxContent {
+    BoxContent() = default;
+    BoxContent(const BoxContent&) = delete;
+    BoxContent& operator=(const BoxContent&) = delete;
+    ~BoxContent()
+    {
+        WipeText(text);
+        WipeText(detail);
+    }
     TLSOwner* pOwner = nullptr;
     std::string caption;
     std::string text;
@@ -132,17 +149,27 @@ HWND ScrollingText(HWND hDlg, int nId, bool bBorder)
     return hEdit;
 }
 
-// Line breaks as an edit control shows them (CR LF).
+// Line breaks as an edit control shows them (CR LF). The room for every
+// added CR is reserved first, so no copy of the text is left behind by a
+// growing buffer.
 std::string EditText(const std::string& text)
 {
     std::string out;
-    out.reserve(text.size() + 16);
+    out.reserve(2 * text.size() + 1);
     for (size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         if (c == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
         out += c;
     }
     return out;
+}
+
+// Shows a text in an edit control; the converted copy is wiped at once.
+void SetEditText(HWND hEdit, const std::string& text)
+{
+    std::string shown = EditText(text);
+    SetWindowTextA(hEdit, shown.c_str());
+    WipeText(shown);
 }
 
 void LayOut(HWND hDlg, const BoxContent& content)
@@ -180,7 +207,7 @@ void LayOut(HWND hDlg, const BoxContent& content)
     if (nTextH > nMaxTextH) {
         // Too long to show whole: the text scrolls.
         HWND hEdit = ScrollingText(hDlg, IDC_BOX_TEXT, false);
-        if (hEdit) SetWindowTextA(hEdit, EditText(content.text).c_str());
+        if (hEdit) SetEditText(hEdit, content.text);
         nTextH = nMaxTextH;
         nContentW += GetSystemMetrics(SM_CXVSCROLL);
     }
@@ -196,7 +223,7 @@ void LayOut(HWND hDlg, const BoxContent& content)
         if (nDetailH > nLine * 8 + nFrame) {
             nDetailH = nLine * 8 + nFrame;
             HWND hEdit = ScrollingText(hDlg, IDC_BOX_DETAIL, true);
-            if (hEdit) SetWindowTextA(hEdit, EditText(content.detail).c_str());
+            if (hEdit) SetEditText(hEdit, content.detail);
         }
     }
 
@@ -259,7 +286,7 @@ INT_PTR OnInitBox(HWND hDlg, const BoxContent& content)
     SetDlgItemTextA(hDlg, IDC_BOX_TEXT, content.text.c_str());
     if (!content.heading.empty()) {
         SetDlgItemTextA(hDlg, IDC_BOX_HEADING, content.heading.c_str());
-        SetDlgItemTextA(hDlg, IDC_BOX_DETAIL, EditText(content.detail).c_str());
+        SetEditText(GetDlgItem(hDlg, IDC_BOX_DETAIL), content.detail);
     }
     for (const BoxButton& b : content.buttons) SetDlgItemTextA(hDlg, b.nId, b.text.c_str());
     LayOut(hDlg, content);

@@ -454,6 +454,9 @@ LRESULT TForm::WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE:
         Close();
         return 0;
+    case WM_ENDSESSION:
+        if (wParam && OnEndSession && CanFire()) OnEndSession(this);
+        return 0;
     case WM_SHOWWINDOW:
         if (lParam == 0 && CanFire()) {
             if (wParam) {

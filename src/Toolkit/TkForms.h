@@ -122,6 +122,11 @@ public:
     // Fired when the window is destroyed while the form object lives (an
     // outside DestroyWindow). A form's own clean-up belongs in its destructor.
     TNotifyEvent OnDestroy;
+    // Fired when the user's session ends (logoff, shutdown: WM_ENDSESSION with
+    // the ending flag set). The process may end as soon as the handler
+    // returns, so whatever must be kept is done inside it: nothing posted or
+    // left to the end of a modal run will run.
+    TNotifyEvent OnEndSession;
 
 protected:
     LRESULT WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam) override;

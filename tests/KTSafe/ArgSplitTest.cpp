@@ -47,7 +47,7 @@ const SplitCase kCases[] = {
 
 class ArgSplitTable : public ::testing::TestWithParam<SplitCase> {};
 
-TEST_P(ArgSplitTable, SplitsAsSpecified)
+TEST_P(ArgSplitTable, SplitsIntoBoundedArgumentsAfterTheProgram)
 {
     const SplitCase& c = GetParam();
     char szProgram[256] = "C:\\Program Files\\KTSafe\\KTSafe.exe";

@@ -15,11 +15,11 @@
 
 namespace {
 
-// The seven format texts of the program and the number of texts each takes.
+// The format texts of the program and the number of texts each takes.
 const std::map<std::string, int> kProgramFormats = {
     {"DLS_TXT_SAVE_CAPTION", 2},   {"DLS_LOG_OPENSAFEOK", 1},      {"DLS_LOG_OPENSAFEFAILED", 1},
     {"DLS_LOG_CLOSESAFE", 1},      {"DLS_TXT_FRAGE_DEL", 1},       {"DLS_TXT_ASKTAKEPASSWORD", 1},
-    {"DLS_TXT_WRONGHASHVALUE", 1},
+    {"DLS_TXT_WRONGHASHVALUE", 2}, {"DLS_LOG_WRONGHASHVALUE", 1},  {"DLS_TXT_CONVERT_UNAVAILABLE", 1},
 };
 
 // The conversions of a text, one letter group per conversion ("s", "d",

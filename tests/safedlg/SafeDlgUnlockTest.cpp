@@ -12,7 +12,7 @@
 #include "KTXLANG.h"
 #include "KTXTOOLS.h"
 #include "LSStr.h"
-#include "SafeDlgFixture.h"
+#include "SafeUnlockFixture.h"
 #include "TestSupport.h"
 #include "ToolsFixture.h"
 #include "UiDriver.h"
@@ -25,90 +25,7 @@ namespace {
 constexpr char kSeparator[] = "****************************************";
 constexpr DWORD kProtected = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-class SafeDlgUnlock : public SafeDlgFixture {
-protected:
-    void SetUp() override
-    {
-        SafeDlgFixture::SetUp();
-        m_safe = m_dir.File("Safe.xml");
-        char szUser[LS_USERNAME_SIZE] = {};
-        DWORD cch = sizeof(szUser);
-        GetUserNameA(szUser, &cch);
-        m_user = szUser;
-        // The log goes on across runs: only what this test adds counts.
-        m_logStart = ktxtest::ReadFileBytes(m_pDlg->szLogFile).size();
-    }
-    void TearDown() override
-    {
-        SetFileAttributesA(m_safe.c_str(), FILE_ATTRIBUTE_NORMAL);
-        SafeDlgFixture::TearDown();
-    }
-
-    // A certificate chosen for the safe, so the key file gives a password.
-    void ChooseCertificate()
-    {
-        ASSERT_TRUE(m_cert.Create("KTSafe unlock"));
-        TLSCryptCert record = m_cert.Record();
-        ASSERT_TRUE(TVornixReg::QOVSetRegUsrEncCrt(m_pOwner, &record, 1, nullptr));
-    }
-
-    // Runs the opening; the safe dialog, once shown, is closed by action
-    // (NeverShown: it must not be shown at all; m_bShown tells).
-    bool Open(bool* pbCancel, ui::Action closeDialog, std::string* pShownCaption = nullptr)
-    {
-        // The dialog's window exists before it is shown: answer it by its handle.
-        const HWND hDlg = m_pDlg->Handle();
-        std::atomic<bool> bShown{false};
-        std::atomic<bool> bStop{false};
-        // A dialog that must not appear is closed all the same, so a fault
-        // fails the test instead of hanging it.
-        if (!closeDialog) closeDialog = PressClose();
-        std::thread closer([&, hDlg, closeDialog] {
-            for (int i = 0; i < 3000 && !bStop; ++i) {
-                if (IsWindowVisible(hDlg)) {
-                    Sleep(200);   // let the start-up timer run
-                    bShown = true;
-                    if (pShownCaption) *pShownCaption = ui::TextOf(hDlg);
-                    closeDialog(hDlg);
-                    return;
-                }
-                Sleep(10);
-            }
-        });
-        const bool ok = m_pDlg->ShowModalSafe(DLS_GLOBAL_CAPTION_SAFE(), pbCancel);
-        bStop = true;
-        closer.join();
-        m_bShown = bShown;
-        return ok;
-    }
-    static ui::Action PressClose() { return ui::Press(DLS_BTN_SCHLIESSEN()); }
-    static ui::Action NeverShown() { return nullptr; }
-
-    std::string Log() const
-    {
-        const std::string all = ktxtest::ReadFileBytes(m_pDlg->szLogFile);
-        return all.size() >= m_logStart ? all.substr(m_logStart) : all;
-    }
-    // The log's lines of this run's opening and closing, in order.
-    std::string Line(const char* pszFormat) const
-    {
-        char sz[LS_TEXT_SIZE] = {};
-        LSStrFormat(sz, sizeof(sz), pszFormat, m_user.c_str());
-        return sz;
-    }
-    bool SealHolds()
-    {
-        TLSLog log(m_pOwner);
-        return log.Init(m_pDlg->szLogFile, kSafeKey, 0) && log.CheckHash();
-    }
-
-    ktxtest::TempDir m_dir;
-    std::string m_safe;
-    std::string m_user;
-    toolstest::TestCert m_cert;
-    bool m_bShown = false;
-    size_t m_logStart = 0;
-};
+class SafeDlgUnlock : public SafeUnlockFixture {};
 
 TEST_F(SafeDlgUnlock, ANewSafeIsWrittenWhereTheSettingsPointAndProtectedAfterTheRun)
 {

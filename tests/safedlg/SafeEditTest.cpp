@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "KTXLANG.h"
 #include "LSStr.h"
 #include "SafeStoreFixture.h"
+#include "SafeUnlockFixture.h"
 #include "TestSupport.h"
 #include "UiDriver.h"
 
@@ -41,36 +43,6 @@ void PrintTo(const Fields& f, std::ostream* os)
 }
 
 const Fields kEmpty = {"", "", "", ""};
-
-// Confirms every message box that shows up, one after the other, from a
-// helper thread until stopped; counts them.
-class BoxCloser {
-public:
-    BoxCloser() : m_thread([this] { Run(); }) {}
-    ~BoxCloser() { Stop(); }
-    int Stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable()) m_thread.join();
-        return m_count;
-    }
-
-private:
-    void Run()
-    {
-        while (!m_stop) {
-            HWND hBox = ui::FindTopWindow({"#32770"});
-            if (hBox && GetWindow(hBox, GW_CHILD)) {
-                ui::PressButtonId(hBox, IDOK);
-                if (ui::WaitForWindowGone(hBox)) ++m_count;
-            }
-            Sleep(50);
-        }
-    }
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_count{0};
-    std::thread m_thread;
-};
 
 class SafeEdit : public SafeStoreFixture {
 protected:
@@ -186,6 +158,67 @@ TEST_F(SafeEdit, SelectionStoresTheEntryLeftAndShowsTheNext)
     EXPECT_EQ(Stored("Beta"), (Fields{kBeta.user, kBeta.password, "https://b2.example", kBeta.note}));
 }
 
+TEST_F(SafeEdit, AnEntryThatCannotBeReadStaysAsItIsUntilTheUserTypesIntoIt)
+{
+    struct Case {
+        const char* pszName;
+        std::function<void(std::string&)> damage;
+        bool bShowsFields;   // the damaged entry still decrypts
+    };
+    const Case cases[] = {
+        {"a changed character", [](std::string& t) { t[1000] = t[1000] == 'A' ? 'B' : 'A'; }, true},
+        {"text that is not Base64", [](std::string& t) { t = "%%%% not text"; }, false},
+        {"a cut record", [](std::string& t) { t.resize(400); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        m_pDlg->lstvBezeichnung->SetSelected(nullptr);
+        m_pDlg->lstvBezeichnung->Items()->Clear();
+        NewSafe();
+        AddEntry("Alpha", kAlpha);
+        AddEntry("Beta", kBeta);
+        // Changed outside the program (the hash stays the old one).
+        char szPath[LS_XMLPATH_SIZE] = {};
+        ASSERT_TRUE(m_pDlg->GetTagByAttr("Alpha", szPath));
+        std::string text = FileText(szPath);
+        c.damage(text);
+        ASSERT_TRUE(m_pDlg->pXml->PPPS(szPath, text.c_str()));
+        ASSERT_TRUE(m_pDlg->pXml->Write(m_safePath.c_str(), nullptr));
+        const std::string before = FileBytes();
+
+        // Looked at, left, looked at again and the dialog closed: the file
+        // keeps the damaged entry as it is, and its other entry.
+        {
+            BoxCloser boxes;
+            Select("Alpha");
+            if (!c.bShowsFields) {
+                EXPECT_EQ(Shown(), kEmpty);
+            }
+            Select("Beta");
+            Select("Alpha");
+            m_pDlg->Close();
+            EXPECT_GE(boxes.Stop(), 2) << "each reading is told";
+            EXPECT_NE(boxes.Texts().find("Alpha"), std::string::npos) << boxes.Texts();
+        }
+        EXPECT_EQ(FileBytes(), before);
+        ShowAndStart();
+
+        // Typed over deliberately, it is stored again, whole and sound.
+        {
+            BoxCloser boxes;
+            Select("Alpha");
+            ASSERT_TRUE(ui::SetText(m_pDlg->editBenutzername->Handle(), "typed over"));
+            ASSERT_TRUE(ui::SetText(m_pDlg->editPasswort->Handle(), "new"));
+            Select("Beta");
+            boxes.Stop();
+        }
+        const Fields typed = Stored("Alpha");
+        EXPECT_EQ(typed.user, "typed over");
+        EXPECT_EQ(typed.password, "new");
+        EXPECT_EQ(Stored("Beta"), kBeta);
+    }
+}
+
 TEST_F(SafeEdit, FailedWriteBackKeepsTheTypedFields)
 {
     AddEntry("Alpha", kAlpha);
@@ -201,6 +234,20 @@ TEST_F(SafeEdit, FailedWriteBackKeepsTheTypedFields)
     }
     EXPECT_EQ(Shown().password, "typed, not stored");
     EXPECT_EQ(FileBytes(), before);
+}
+
+TEST_F(SafeEdit, ANoteTypedToTheFieldsLimitComesBackWhole)
+{
+    AddEntry("Alpha", kAlpha);
+    Select("Alpha");
+    std::string note;
+    while (note.size() < 1030) note += "0123456789abcdefghijklmnopqrstuvwxyz";
+    note.resize(1030);
+    ASSERT_TRUE(ui::Type(m_pDlg->memoSafe->Handle(), note));
+    const std::string typed = Shown().note;
+    EXPECT_EQ(typed, note.substr(0, TfrmDlgSafe::MAX_NOTE)) << "the field takes what the record keeps";
+    m_pDlg->lstvBezeichnung->SetSelected(nullptr);
+    EXPECT_EQ(Stored("Alpha").note, typed);
 }
 
 // ---------------------------------------------------------------------------
@@ -270,6 +317,7 @@ TEST_F(SafeEdit, FailedNewEntryLeavesListAndNeighbourIntact)
 {
     AddEntry("Alpha", kAlpha);
     Select("Alpha");
+    ASSERT_TRUE(ui::SetText(m_pDlg->editURL->Handle(), "https://typed.example"));
     const std::string before = FileBytes();
     {
         FileLock lock(m_safePath);
@@ -277,12 +325,53 @@ TEST_F(SafeEdit, FailedNewEntryLeavesListAndNeighbourIntact)
         // Storing Alpha and writing the new entry both fail and are shown.
         BoxCloser closer;
         EXPECT_FALSE(m_pDlg->DoAddNewItem());
-        EXPECT_EQ(closer.Stop(), 2);
+        EXPECT_EQ(closer.Stop(), 2) << closer.Texts();
+        EXPECT_NE(closer.Texts().find("TfrmDlgSafe::DoAddNewItem failed!"), std::string::npos) << closer.Texts();
     }
     EXPECT_EQ(Captions(), std::vector<std::string>{"Alpha"});
     EXPECT_EQ(m_pDlg->lstvBezeichnung->Selected(), nullptr);
     EXPECT_EQ(FileBytes(), before);
+    // The next change that is written carries no trace of the failed entry.
+    ASSERT_TRUE(m_pDlg->DoAddNewItem());
+    EXPECT_EQ(FileNames(), (std::vector<std::string>{"Alpha", DLS_TXT_NEW_ENTRY()}));
     EXPECT_EQ(Stored("Alpha"), kAlpha);
+}
+
+TEST_F(SafeEdit, FailedRenameAndDeleteLeaveListDocumentAndFileAgreeing)
+{
+    AddEntry("Alpha", kAlpha);
+    AddEntry("Beta", kBeta);
+    const std::string before = FileBytes();
+    {
+        FileLock lock(m_safePath);
+        ASSERT_TRUE(lock.Held());
+        // A rename in place that cannot be written keeps the old name, told once.
+        ASSERT_TRUE(ui::BeginListEdit(List(), IndexOf("Alpha")));
+        {
+            BoxCloser closer;
+            ASSERT_TRUE(ui::FinishListEdit(List(), "Renamed"));
+            ui::Pump(200);
+            EXPECT_EQ(closer.Stop(), 1) << closer.Texts();
+        }
+        // A deletion that cannot be written keeps the entry: the question,
+        // then the failure, once.
+        Select("Beta");
+        {
+            BoxCloser closer;
+            EXPECT_FALSE(m_pDlg->DoRmvItem(m_pDlg->lstvBezeichnung->Selected()));
+            EXPECT_EQ(closer.Stop(), 2) << closer.Texts();
+        }
+        EXPECT_EQ(Captions(), (std::vector<std::string>{"Alpha", "Beta"}));
+    }
+    EXPECT_EQ(FileBytes(), before);
+    // A password typed now into the entry that kept its name is stored there,
+    // and the next write carries neither the rename nor the deletion.
+    Select("Alpha");
+    ASSERT_TRUE(ui::SetText(m_pDlg->editPasswort->Handle(), "typed after the failures"));
+    Select("Beta");
+    EXPECT_EQ(FileNames(), (std::vector<std::string>{"Alpha", "Beta"}));
+    EXPECT_EQ(Stored("Alpha"), (Fields{kAlpha.user, "typed after the failures", kAlpha.url, kAlpha.note}));
+    EXPECT_EQ(Stored("Beta"), kBeta);
 }
 
 // ---------------------------------------------------------------------------

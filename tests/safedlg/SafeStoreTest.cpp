@@ -3,6 +3,8 @@
 // removing and renaming, with every change read back from the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -321,10 +323,10 @@ TEST_F(SafeStore, ElementWithoutNameEndsTheListing)
     EXPECT_FALSE(m_pDlg->GetTagByAttr("c", szTag)) << "an entry behind the unnamed element";
 }
 
-TEST_F(SafeStore, MissingOrEmptyFileIsAnEmptySafe)
+TEST_F(SafeStore, TheOpenDocumentCountsWhenItsFileIsRemovedOrEmptied)
 {
     for (bool bEmptyFile : {false, true}) {
-        SCOPED_TRACE(bEmptyFile ? "empty file" : "missing file");
+        SCOPED_TRACE(bEmptyFile ? "emptied file" : "removed file");
         OpenSafe(SafeXml(Entry("n0000", "a")));
         ASSERT_TRUE(m_pDlg->DoListSafe());
         ASSERT_EQ(Captions().size(), 1u);
@@ -335,16 +337,20 @@ TEST_F(SafeStore, MissingOrEmptyFileIsAnEmptySafe)
             ASSERT_TRUE(DeleteFileA(m_safePath.c_str()));
         }
 
+        // Lookups, numbering and listing work on the document as it is.
         EXPECT_TRUE(m_pDlg->DoListSafe());
-        EXPECT_TRUE(Captions().empty());
+        EXPECT_EQ(Captions(), std::vector<std::string>{"a"});
         char szMain[LS_XMLPATH_SIZE] = {};
-        EXPECT_FALSE(m_pDlg->GetXMLMainTag(szMain));
-        EXPECT_STREQ(m_pOwner->rErrHandler.szMessage, "TfrmDlgSafe::GetXMLMainTag failed!");
+        EXPECT_TRUE(m_pDlg->GetXMLMainTag(szMain));
+        EXPECT_STREQ(szMain, "LSVER500");
+        char szTag[LS_XMLPATH_SIZE] = {};
+        EXPECT_TRUE(m_pDlg->GetTagByAttr("a", szTag));
         int nNum = -1;
-        EXPECT_FALSE(m_pDlg->GetNextFreeTagNum(&nNum));
-        EXPECT_EQ(nNum, 0);
-        EXPECT_FALSE(m_pDlg->DoAddSafe("b"));
-        EXPECT_STREQ(m_pOwner->rErrHandler.szLastMessage, "TfrmDlgSafe::DoAddSave failed!");
+        EXPECT_TRUE(m_pDlg->GetNextFreeTagNum(&nNum));
+        EXPECT_EQ(nNum, 1);
+        // The next change writes the whole safe again.
+        EXPECT_TRUE(m_pDlg->DoAddSafe("b"));
+        EXPECT_EQ(FileChildren(), (ChildList{{"n0000", "a"}, {"n0001", "b"}}));
     }
 }
 
@@ -352,43 +358,41 @@ TEST_F(SafeStore, MissingOrEmptyFileIsAnEmptySafe)
 // A write that fails
 // ---------------------------------------------------------------------------
 
-TEST_F(SafeStore, FailedWriteKeepsTheFileAndLookupsStayCorrect)
+TEST_F(SafeStore, AFailedWriteTakesItsChangeBackSoDocumentAndFileAgree)
 {
     OpenSafe(SafeXml(Entry("n0000", "a") + Entry("n0001", "b")));
     const std::string before = FileBytes();
     {
         FileLock lock(m_safePath);
         ASSERT_TRUE(lock.Held());
-        // The document grows far beyond the file while no write succeeds, so
-        // its child-name list no longer fits a buffer of the file's size.
-        for (int i = 0; i < 60; ++i) {
-            const std::string name = "added " + std::to_string(i);
-            EXPECT_FALSE(m_pDlg->DoAddSafe(name.c_str())) << name;
-            EXPECT_STREQ(m_pOwner->rErrHandler.szLastMessage, "TfrmDlgSafe::DoAddSave failed!");
-        }
+        EXPECT_FALSE(m_pDlg->DoAddSafe("added"));
+        EXPECT_STREQ(m_pOwner->rErrHandler.szLastMessage, "TfrmDlgSafe::DoAddSave failed!");
+        EXPECT_NE(m_pOwner->rErrHandler.dwErrCode, 0u) << "the cause of the failure is kept";
         EXPECT_FALSE(m_pDlg->DoRenameEntry("a", "renamed"));
+        EXPECT_STREQ(m_pOwner->rErrHandler.szLastMessage, "TfrmDlgSafe::DoRenameEntry failed!");
         EXPECT_FALSE(m_pDlg->DoRmvSafe("b"));
         EXPECT_STREQ(m_pOwner->rErrHandler.szLastMessage, "TfrmDlgSafe::DoRmvSave failed!");
 
-        // The changes are in the document, and lookups see all of them.
+        // None of the failed changes is in the document.
         char szTag[LS_XMLPATH_SIZE] = {};
-        EXPECT_TRUE(m_pDlg->GetTagByAttr("added 59", szTag));
-        EXPECT_STREQ(szTag, "LSVER500.n0061");
-        EXPECT_TRUE(m_pDlg->GetTagByAttr("renamed", szTag));
-        EXPECT_FALSE(m_pDlg->GetTagByAttr("b", szTag));
-        int nNum = -1;
-        EXPECT_TRUE(m_pDlg->GetNextFreeTagNum(&nNum));
-        EXPECT_EQ(nNum, 1);
+        EXPECT_FALSE(m_pDlg->GetTagByAttr("added", szTag));
+        EXPECT_FALSE(m_pDlg->GetTagByAttr("renamed", szTag));
+        EXPECT_TRUE(m_pDlg->GetTagByAttr("a", szTag));
+        EXPECT_STREQ(szTag, "LSVER500.n0000");
+        EXPECT_TRUE(m_pDlg->GetTagByAttr("b", szTag));
         EXPECT_TRUE(m_pDlg->DoListSafe());
-        EXPECT_EQ(Captions().size(), 61u);
+        EXPECT_EQ(Captions(), (std::vector<std::string>{"a", "b"}));
     }
     EXPECT_EQ(FileBytes(), before) << "the safe file was changed by a failed write";
-    // The next write that succeeds stores everything.
+    // The next write that succeeds carries its own change only.
     ASSERT_TRUE(m_pDlg->DoAddSafe("after"));
     const ChildList children = FileChildren();
-    ASSERT_EQ(children.size(), 62u);
-    EXPECT_EQ(children.front(), (std::pair<std::string, std::string>{"n0000", "renamed"}));
-    EXPECT_EQ(children.back(), (std::pair<std::string, std::string>{"n0001", "after"}));
+    ASSERT_EQ(children.size(), 3u);
+    EXPECT_EQ(children[0], (std::pair<std::string, std::string>{"n0000", "a"}));
+    EXPECT_EQ(children[2], (std::pair<std::string, std::string>{"n0002", "after"}));
+    std::vector<std::string> names;
+    for (const auto& c : children) names.push_back(c.second);
+    EXPECT_NE(std::find(names.begin(), names.end(), "b"), names.end()) << "the failed removal was not carried out later";
 }
 
 }  // namespace

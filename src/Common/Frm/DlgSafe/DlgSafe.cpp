@@ -226,7 +226,7 @@ void TfrmDlgSafe::BuildControls()
     editBenutzername->SetMaxLength(128);
     editPasswort->SetMaxLength(64);
     editURL->SetMaxLength(255);
-    memoSafe->SetMaxLength(1024);
+    memoSafe->SetMaxLength(MAX_NOTE);
 
     // The popup menu of the entry list.
     pmSave = new TPopupMenu(this);
@@ -270,6 +270,7 @@ void TfrmDlgSafe::WireEvents()
     OnShow = TkMethod(this, &TfrmDlgSafe::FormShow);
     OnClose = TkMethod(this, &TfrmDlgSafe::FormClose);
     OnResize = TkMethod(this, &TfrmDlgSafe::FormResize);
+    OnEndSession = TkMethod(this, &TfrmDlgSafe::FormEndSession);
     tmrStartUp->OnTimer = TkMethod(this, &TfrmDlgSafe::tmrStartUpTimer);
     tmrLSUpdate->OnTimer = TkMethod(this, &TfrmDlgSafe::tmrLSUpdateTimer);
     tmrGetPassword->OnTimer = TkMethod(this, &TfrmDlgSafe::tmrGetPasswordTimer);
@@ -455,7 +456,8 @@ bool TfrmDlgSafe::DoLSClassInit(TLSOwner* pOwnerHandle)
         memoSafe->SetMaxLength(MAX_NOTE);
     }
 
-    if (pLog) pLog->CheckHash();
+    // A log changed since its seal is told to the user once the safe is open.
+    bLogSealBroken = pLog && !pLog->CheckHash();
 
     if (pOwner) {
         pOwner->nDlgLeft = Left() + kDlgOffset;
@@ -474,6 +476,7 @@ bool TfrmDlgSafe::DoLSClassInit(TLSOwner* pOwnerHandle)
 
 void TfrmDlgSafe::FormShow(TObject* Sender)
 {
+    bWindowClosed = false;
     tmrStartUp->SetEnabled(true);
     if (nNotifyThread == 0) DoStartLSNotifyThread(pOwner, &TfrmDlgSafe::LSNotifyCallback, this, &nNotifyThread);
 }
@@ -497,10 +500,27 @@ void TfrmDlgSafe::FormResize(TObject* Sender)
 
 void TfrmDlgSafe::FormClose(TObject* Sender, TCloseAction& Action)
 {
+    CloseWindowState();
+}
+
+void TfrmDlgSafe::FormEndSession(TObject* Sender)
+{
+    // The process ends when this message returns: the entry, the file's
+    // protection, the backup and the log's seal are all done here.
+    CloseWindowState();
+    DoCloseSafe();
+    if (Visible()) Close();
+}
+
+void TfrmDlgSafe::CloseWindowState()
+{
+    if (bWindowClosed) return;
+    bWindowClosed = true;
     tmrStartUp->SetEnabled(false);
     DoCloseLSNotifyThread(pOwner, &nNotifyThread);
-    // Whichever way the dialog closes, the shown entry is stored once.
-    DoEncCryptItem(lstvBezeichnung->Selected(), nCryptMode);
+    // Whichever way the dialog closes, what the user changed in the shown
+    // entry is stored; an entry only looked at stays as the file holds it.
+    DoStoreChangedItem(lstvBezeichnung->Selected());
     TVornixReg::QOVSetWindowsRect(pOwner, szLogKey, Left(), Top(), Width(), Height(), 0);
     RestoreOwnerWindow();
 }
@@ -535,10 +555,13 @@ void TfrmDlgSafe::RestoreOwnerWindow()
 
 void TfrmDlgSafe::WipeFields()
 {
+    const bool bWasFilling = bFillingFields;
+    bFillingFields = true;
     editBenutzername->Clear();
     editPasswort->Clear();
     editURL->Clear();
     memoSafe->Clear();
+    bFillingFields = bWasFilling;
 }
 
 // ---------------------------------------------------------------------------

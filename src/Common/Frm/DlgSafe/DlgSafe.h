@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "DlgPasswordGenerator.h"
@@ -36,6 +37,17 @@ struct TLSTresor {
 static_assert(sizeof(TLSTresor) == 28, "entry record holder layout of the 32-bit program");
 #endif
 
+// The stored state of an entry element (its text, name and hash), taken
+// before a change so that a change which cannot be written is taken back.
+struct TLSEntryState {
+    bool Take(TXmlAPI* pXml, const char* pszPath);
+    bool PutBack(TXmlAPI* pXml, const char* pszPath) const;
+    std::string text;
+    std::string name;
+    std::string hash;
+    bool bHasHash = false;
+};
+
 class TfrmDlgSafe : public TForm {
 public:
     // How the dialog was closed (nCloseMode).
@@ -44,8 +56,10 @@ public:
     enum : DWORD { NOTIFY_SAFE_CHANGED = 0x100 };
     // Limits of the window's outer size.
     enum : int { MIN_WIDTH = 690, MIN_HEIGHT = 230, RESIZE_MIN_WIDTH = 640, RESIZE_MIN_HEIGHT = 242 };
-    // Input limits of the entry fields: exactly what the record's slots admit.
-    enum : int { MAX_USERNAME = 64, MAX_PASSWORD = 256, MAX_URL = 255, MAX_NOTE = 1024 };
+    // Input limits of the entry fields: exactly what the record keeps. The
+    // note's slot has 1025 bytes, but the last four bytes of the record are
+    // never stored, so 1021 characters come back.
+    enum : int { MAX_USERNAME = 64, MAX_PASSWORD = 256, MAX_URL = 255, MAX_NOTE = 1021 };
     // Capacity of the log viewer's command line (terminator included).
     enum : int { LOG_COMMAND_SIZE = 256 };
     // Characters of one legacy key string slot (terminator included).
@@ -105,6 +119,11 @@ public:
     // Stores the shown fields into the entry of pItem and saves the safe;
     // with no item it does nothing.
     bool DoEncCryptItem(TListItem* pItem, int nMode);
+    // Stores the shown fields into the entry of pItem only when the user
+    // changed them since the entry was shown: an entry that was only looked
+    // at (or could not be read) stays as it is in the file. True when nothing
+    // had to be stored or storing worked.
+    bool DoStoreChangedItem(TListItem* pItem);
     // Encrypts the record buffer into the element of the entry pszName and
     // writes the safe.
     bool DoEncCrypt(const char* pszName, int nMode);
@@ -120,6 +139,14 @@ public:
     // protects the file again and closes the safe log.
     static bool STA_DoInputVornixSafe(TLSOwner* pOwnerHandle, TComponent* pParent, bool* pbCancel);
     bool ShowModalSafe(const char* pszCaption, bool* pbCancel);
+    // The end of an open safe's run, once: the file protected again, its
+    // state backed up, the close line, separator and seal in the safe log.
+    // Run by ShowModalSafe after the modal run, or at once when the user's
+    // session ends while the dialog is open.
+    bool DoCloseSafe();
+    // Puts back a missing, empty or damaged safe file from its backup before
+    // it is opened, and tells the user and the log when it did.
+    bool RestoreSafeFile(const char* pszPath);
     // Turns an older safe file into a current one (bSilent: without asking).
     bool DoConvertOldSafeFileVersion(bool bSilent);
 
@@ -151,6 +178,9 @@ public:
     // Form events.
     void FormShow(TObject* Sender);
     void FormClose(TObject* Sender, TCloseAction& Action);
+    // Logoff or shutdown while the dialog is open: the run ends as a close
+    // does, inside the message, since the process ends when it returns.
+    void FormEndSession(TObject* Sender);
     void FormResize(TObject* Sender);
     void tmrStartUpTimer(TObject* Sender);
     void tmrLSUpdateTimer(TObject* Sender);
@@ -250,6 +280,39 @@ private:
     // Empties the four entry fields, wiping their text.
     void WipeFields();
 
+    // Marks the shown entry as edited by the user (change notifications).
+    void FieldChanged();
+    // Writes the document to the safe file; when that fails, undo takes the
+    // change back in the document (keeping the write's error) and the result
+    // is false.
+    bool WriteOrUndo(const std::function<void()>& undo);
+    // Runs undo without touching the error record and the last error.
+    void UndoKeepingError(const std::function<void()>& undo);
+    // The notice and the log line for an entry whose stored text does not
+    // match its hash.
+    void ReportChangedEntry(const char* pszName);
+    // Ends DoAddNewItem and DoRmvItem: records and reports the outcome, and
+    // tells the other listeners of a change that was made.
+    bool FinishEntryChange(bool bResult, const char* pszFailed);
+    // The parts of the closing that belong to the window (FormClose).
+    void CloseWindowState();
+
     bool bOwnerWndTaken = false;
     bool bSectionsReady = false;
+    // The fields were changed by the user since the selected entry was shown.
+    bool bEntryChanged = false;
+    // The dialog fills or empties the fields itself.
+    bool bFillingFields = false;
+    // The window's part of the closing ran (FormClose or the session end).
+    bool bWindowClosed = false;
+    // The safe was opened by ShowModalSafe and its closing has not run yet;
+    // bLocated: the safe file was located (it is protected again at the end).
+    bool bSafeOpen = false;
+    bool bSafeLocated = false;
+    // The closing ran; its result and the cancel flag it hands back.
+    bool bSafeClosed = false;
+    bool bCloseResult = false;
+    bool bCloseCancel = false;
+    // The seal of the safe log did not hold when the dialog was built.
+    bool bLogSealBroken = false;
 };

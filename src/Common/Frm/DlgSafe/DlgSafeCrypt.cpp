@@ -18,6 +18,7 @@
 
 #include "DlgSafe.h"
 #include "KTXLANG.h"
+#include "KTXTOOLS.h"
 #include "LSStr.h"
 
 namespace {
@@ -233,20 +234,41 @@ bool TfrmDlgSafe::DoEncCrypt(const char* pszName, int nMode)
         }
     }
 
-    // An entry that is gone is not stored, without a message.
+    // An entry that is gone is not stored, without a message. The document
+    // in memory is what counts: the file may be gone or emptied meanwhile,
+    // and the write below makes it again.
     char szPath[LS_XMLPATH_SIZE] = {};
     if (bResult && !bCancel) {
         if (!GetTagByAttr(pszName, szPath)) bCancel = true;
     }
+    // A store that cannot be written is taken back in the document, so the
+    // next write of anything else does not carry it.
+    TLSEntryState before;
+    if (bResult && !bCancel) bResult = before.Take(pXml, szPath);
     if (bResult && !bCancel) bResult = pXml->PPPS(szPath, in.Text());
     if (bResult && !bCancel) bResult = pXml->PutAtt(szPath, kHashAttr, szHashText);
-    if (bResult && !bCancel) bResult = pXml->Write(pszSafeFile, nullptr);
+    if (bResult && !bCancel) bResult = WriteOrUndo([&] { before.PutBack(pXml, szPath); });
     return LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoEncCrypt failed!");
 }
 
 // ---------------------------------------------------------------------------
 // Decryption
 // ---------------------------------------------------------------------------
+
+void TfrmDlgSafe::ReportChangedEntry(const char* pszName)
+{
+    // The user learns where earlier states of the safe file lie; the entry is
+    // not stored again unless the user edits it, so those copies keep the
+    // record as it was. The log keeps the finding.
+    char szUserPath[LS_PATH_SIZE] = {};
+    char szBackups[LS_PATH_SIZE] = {};
+    if (TVornixReg::QOVGetVornixUserPath(pOwner, szUserPath))
+        LSStrFormat(szBackups, sizeof(szBackups), "%s\\%s", szUserPath, "Backup");
+    if (pLog) pLog->Msg(LS_LOG_INFO, DLS_LOG_WRONGHASHVALUE(), pszName);
+    char szMsg[LS_TEXT_SIZE] = {};
+    LSStrFormat(szMsg, sizeof(szMsg), DLS_TXT_WRONGHASHVALUE(), pszName, szBackups);
+    TLSError::StdHinweisMsg(pOwner, Handle(), szMsg);
+}
 
 bool TfrmDlgSafe::DoDecCryptItem(TListItem* pItem, int nMode)
 {
@@ -265,6 +287,9 @@ bool TfrmDlgSafe::DoDecCryptItem(TListItem* pItem, int nMode)
         WipeFields();
         SecureZeroMemory(pTresor->pBuffer, LS_TRESOR_RECORD_SIZE);
     }
+    // A read ends the operation around it only by its result: an entry
+    // without a record is shown empty, like a new one.
+    bool bNothingStored = false;
 
     std::string caption;
     if (bResult && !bCancel) bResult = ItemCaption(pItem, &caption);
@@ -282,19 +307,26 @@ bool TfrmDlgSafe::DoDecCryptItem(TListItem* pItem, int nMode)
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     }
     if (bResult && !bCancel) bResult = pXml->GPPS(szPath, text.Text(), LS_TEXT_SIZE);
-    // An entry that was never stored has no hash: nothing to show.
+    // An entry whose record was never stored (added, and the program ended
+    // before its first store) has no text: its fields are empty. A text
+    // without a hash cannot be checked: it is read with the notice of a
+    // changed entry (an empty hash never matches).
     if (bResult && !bCancel) {
-        if (!pXml->GetAtt(szPath, kHashAttr, hash.Text(), LS_TEXT_SIZE)) bCancel = true;
+        bNothingStored = text.Text()[0] == '\0';
+        if (!bNothingStored && !pXml->GetAtt(szPath, kHashAttr, hash.Text(), LS_TEXT_SIZE)) hash.Text()[0] = '\0';
     }
 
-    if (bResult && !bCancel) bResult = DoDecCrypt(caption.c_str(), text.Text(), hash.Text(), nMode);
+    if (bResult && !bCancel && !bNothingStored)
+        bResult = DoDecCrypt(caption.c_str(), text.Text(), hash.Text(), nMode);
 
-    if (bResult && !bCancel) {
+    if (bResult && !bCancel && !bNothingStored) {
         const BYTE* pRecord = pTresor->pBuffer;
+        bFillingFields = true;
         ShowSlot(editBenutzername, pRecord, kUserSlot);
         ShowSlot(editPasswort, pRecord, kPasswordSlot);
         ShowSlot(editURL, pRecord, kURLSlot);
         ShowSlot(memoSafe, pRecord, kNoteSlot);
+        bFillingFields = false;
     }
     if (!bResult && !bCancel) LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoDecCryptItem failed!");
     return TLSError::StdErrorMsg(pOwner, Handle(), bResult, bCancel, "TfrmDlgSafe::DoDecCryptItem failed!");
@@ -339,11 +371,7 @@ bool TfrmDlgSafe::DoDecCrypt(const char* pszName, const char* pszText, const cha
             DWORD dwHashTextLen = sizeof(szHashText);
             bResult = pTools->Bin2Text(reinterpret_cast<const BYTE*>(szHash), dwHashLen, szHashText, &dwHashTextLen);
         }
-        if (bResult && _stricmp(szHashText, pszHash) != 0) {
-            char szMsg[LS_TEXT_SIZE] = {};
-            LSStrFormat(szMsg, sizeof(szMsg), DLS_TXT_WRONGHASHVALUE(), pszName);
-            TLSError::StdHinweisMsg(pOwner, Handle(), szMsg);
-        }
+        if (bResult && _stricmp(szHashText, pszHash) != 0) ReportChangedEntry(pszName);
     }
 
     DWORD dwLen = 0;

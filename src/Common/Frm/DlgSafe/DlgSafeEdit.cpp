@@ -25,6 +25,28 @@ constexpr size_t kQuestionSize = 4097;
 // Operations
 // ---------------------------------------------------------------------------
 
+bool TfrmDlgSafe::DoStoreChangedItem(TListItem* pItem)
+{
+    if (!pItem || !bEntryChanged) return true;
+    const bool bStored = DoEncCryptItem(pItem, nCryptMode);
+    if (bStored) bEntryChanged = false;
+    return bStored;
+}
+
+bool TfrmDlgSafe::FinishEntryChange(bool bResult, const char* pszFailed)
+{
+    // The failure is recorded while the error code still names its cause,
+    // and the others hear of a change only when there was one: telling them
+    // clears the error record and the cancel flag.
+    const bool bCancelled = bCancel;
+    bResult = LS_DEF_ERROR(pErrHandler, bResult, pszFailed);
+    if (bResult && !bCancelled) {
+        OnLSChange(true);
+        bCancel = false;
+    }
+    return TLSError::StdErrorMsg(pOwner, Handle(), bResult, bCancelled, pszFailed);
+}
+
 bool TfrmDlgSafe::DoAddNewItem()
 {
     LS_TRACE_LOG(nullptr, "TfrmDlgSafe::DoAddNewItem");
@@ -35,7 +57,7 @@ bool TfrmDlgSafe::DoAddNewItem()
     // The entry shown so far is stored first; a failure there (reported by
     // the store itself) does not stop the new entry.
     TListItem* pPrevious = lstvBezeichnung->Selected();
-    if (pPrevious && !bBulkUpdate) DoEncCryptItem(pPrevious, nCryptMode);
+    if (pPrevious && !bBulkUpdate) DoStoreChangedItem(pPrevious);
     ClearLSError(pErrHandler);
     bCancel = false;
 
@@ -59,12 +81,8 @@ bool TfrmDlgSafe::DoAddNewItem()
         if (!bResult) SetLastError(ERROR_BUFFER_OVERFLOW);
 
         if (bResult && !bCancel) {
-            memoSafe->Clear();
             pItem = lstvBezeichnung->Items()->Add(szName);
-            editPasswort->Clear();
-            editURL->Clear();
-            editBenutzername->Clear();
-            memoSafe->Lines()->Clear();
+            WipeFields();
         }
         if (bResult && !bCancel) bResult = DoAddSafe(szName);
         if (bResult && !bCancel) {
@@ -83,12 +101,7 @@ bool TfrmDlgSafe::DoAddNewItem()
         bResult = false;
     }
     bBulkUpdate = false;
-
-    // The notification and the report keep the outcome of the addition.
-    const bool bCancelled = bCancel;
-    OnLSChange(true);
-    bResult = LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoAddNewItem failed!");
-    return TLSError::StdErrorMsg(pOwner, Handle(), bResult, bCancelled, "TfrmDlgSafe::DoAddNewItem failed!");
+    return FinishEntryChange(bResult, "TfrmDlgSafe::DoAddNewItem failed!");
 }
 
 bool TfrmDlgSafe::DoRmvItem(TListItem* pItem)
@@ -124,12 +137,10 @@ bool TfrmDlgSafe::DoRmvItem(TListItem* pItem)
         pItem->Delete();
         bBulkUpdate = bWasBulk;
         WipeFields();
+        bEntryChanged = false;
     }
 
-    const bool bCancelled = bCancel;
-    OnLSChange(true);
-    bResult = LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoRmvItem failed!");
-    return TLSError::StdErrorMsg(pOwner, Handle(), bResult, bCancelled, "TfrmDlgSafe::DoRmvItem failed!");
+    return FinishEntryChange(bResult, "TfrmDlgSafe::DoRmvItem failed!");
 }
 
 bool TfrmDlgSafe::DoCheckChange(TListItem* pItem, std::string& newName)
@@ -142,8 +153,13 @@ bool TfrmDlgSafe::DoCheckChange(TListItem* pItem, std::string& newName)
     if (!pItem) bCancel = true;
     try {
         const std::string oldName = bCancel ? std::string() : pItem->Caption();
-        // Unchanged, letter case included: nothing to do.
+        // Unchanged, letter case included, or emptied: nothing to do, the
+        // list keeps the old name.
         if (!bCancel && newName == oldName) bCancel = true;
+        if (!bCancel && newName.empty()) {
+            newName = oldName;
+            bCancel = true;
+        }
 
         // Another entry of that name (letter case ignored, whole names)
         // refuses the rename; the entry itself does not count, so a change
@@ -165,9 +181,13 @@ bool TfrmDlgSafe::DoCheckChange(TListItem* pItem, std::string& newName)
         }
         if (bResult && !bCancel) {
             bResult = DoRenameEntry(oldName.c_str(), newName.c_str());
-            // The list shows what the file holds: a rename the file refused
-            // (an empty name among them) keeps the old name.
-            if (!bResult) newName = oldName;
+            // The list shows what the document and the file hold: a rename
+            // that could not be written keeps the old name, and the user is
+            // told why.
+            if (!bResult) {
+                newName = oldName;
+                TLSError::StdErrorMsg(pOwner, Handle(), false, false, "TfrmDlgSafe::DoRenameEntry failed!");
+            }
         }
     } catch (const std::exception&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -214,15 +234,25 @@ void TfrmDlgSafe::lstvBezeichnungEdited(TObject* Sender, TListItem* Item, std::s
 void TfrmDlgSafe::lstvBezeichnungSelectItem(TObject* Sender, TListItem* Item, bool Selected)
 {
     if (!bClassInitOK) return;
+    // The selection also changes inside other operations (listing, adding,
+    // removing): the outcome of reading or storing the entry is reported by
+    // those calls themselves and never ends the operation around them.
+    // No messages are processed here: a queued command could delete Item.
+    const bool bOuterCancel = bCancel;
     lstvBezeichnung->SetCursor(crHourGlass);
-    Application->ProcessMessages();
 
     if (!Selected) {
-        // Once stored, the plain copy goes. A failed store has been shown and
-        // leaves the text for the user.
-        if (!bBulkUpdate && DoEncCryptItem(Item, nCryptMode)) WipeFields();
+        // Once stored (or when there was nothing to store) the plain copy
+        // goes. A failed store has been shown and leaves the text for the user.
+        if (bBulkUpdate || DoStoreChangedItem(Item)) {
+            WipeFields();
+            bEntryChanged = false;
+        }
     } else {
         DoDecCryptItem(Item, nCryptMode);
+        // What the fields show now is the entry as the file holds it (or
+        // nothing, when it could not be read): not an edit.
+        bEntryChanged = false;
     }
 
     const bool bEnable = Selected;
@@ -243,33 +273,40 @@ void TfrmDlgSafe::lstvBezeichnungSelectItem(TObject* Sender, TListItem* Item, bo
     memoSafe->SetColor(color);
 
     lstvBezeichnung->SetCursor(crDefault);
+    bCancel = bOuterCancel;
 }
 
-void TfrmDlgSafe::editBenutzernameChange(TObject* Sender)
+void TfrmDlgSafe::FieldChanged()
 {
     const bool bSelected = lstvBezeichnung->Selected() != nullptr;
     btnSave->SetEnabled(bSelected);
     pumSpeichern->SetEnabled(bSelected);
+    if (bSelected && !bFillingFields) bEntryChanged = true;
+}
+
+void TfrmDlgSafe::editBenutzernameChange(TObject* Sender)
+{
+    FieldChanged();
 }
 
 void TfrmDlgSafe::editPasswortChange(TObject* Sender)
 {
-    editBenutzernameChange(Sender);
+    FieldChanged();
 }
 
 void TfrmDlgSafe::editURLChange(TObject* Sender)
 {
-    editBenutzernameChange(Sender);
+    FieldChanged();
 }
 
 void TfrmDlgSafe::memoSafeChange(TObject* Sender)
 {
-    editBenutzernameChange(Sender);
+    FieldChanged();
 }
 
 void TfrmDlgSafe::btnSaveClick(TObject* Sender)
 {
-    DoEncCryptItem(lstvBezeichnung->Selected(), nCryptMode);
+    if (DoEncCryptItem(lstvBezeichnung->Selected(), nCryptMode) && !bCancel) bEntryChanged = false;
     pumSpeichern->SetEnabled(false);
     btnSave->SetEnabled(false);
 }

@@ -6,6 +6,7 @@
 // No entry field passes through this unit: it sees entry names, element
 // names and element paths only.
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <vector>
@@ -21,9 +22,10 @@ constexpr char kNameAttr[] = "name";
 constexpr char kTagPrefix[] = "n";
 // Levels searched below the root for the element that holds the entries.
 constexpr int kMainTagAttempts = 10;
-// Largest child-name list asked for when the document in memory has grown
-// beyond the file.
-constexpr unsigned long long kMaxChildList = 256ull << 20;
+// First and largest buffer of a child-name list and of an element's text.
+constexpr size_t kFirstList = 64u << 10;
+constexpr size_t kMaxList = 256u << 20;
+constexpr char kHashAttr[] = "hash";
 
 // Whether two entry names are the same, letter case ignored (as the entry
 // list compares its captions).
@@ -32,34 +34,35 @@ bool SameName(const char* pszA, const char* pszB)
     return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, pszA, -1, pszB, -1) == CSTR_EQUAL;
 }
 
-// The names of the children of the element at pszPath: consecutive
-// zero-terminated names closed by an empty one. The first buffer has the
-// file's size plus one, which always holds the list of a document that was
-// read from that file; a document that has grown since (a failed write) gets
-// larger buffers, up to a bound.
-bool ListChildren(TXmlAPI* pXml, unsigned long long nFileSize, const char* pszPath,
-                  std::unique_ptr<char[]>& list)
+// Reads something of unknown length from the document into a buffer that
+// grows until it fits (up to a bound): read(buffer, size) is a TXmlAPI call
+// that fails with ERROR_INSUFFICIENT_BUFFER when the buffer is too small.
+template <typename Read>
+bool ReadGrowing(std::unique_ptr<char[]>& buffer, Read read)
 {
-    list.reset();
-    if (nFileSize == 0) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return false;
-    }
-    unsigned long long nSize = nFileSize + 1;
-    for (;;) {
-        if (nSize > kMaxChildList) nSize = kMaxChildList;
-        list.reset(new (std::nothrow) char[static_cast<size_t>(nSize)]);
-        if (!list) {
+    buffer.reset();
+    for (size_t nSize = kFirstList;; nSize *= 2) {
+        buffer.reset(new (std::nothrow) char[nSize]);
+        if (!buffer) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return false;
         }
-        if (pXml->GPPS(pszPath, nullptr, list.get(), static_cast<DWORD>(nSize))) return true;
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || nSize >= kMaxChildList) {
-            list.reset();
+        if (read(buffer.get(), static_cast<DWORD>(nSize))) return true;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || nSize >= kMaxList) {
+            buffer.reset();
             return false;
         }
-        nSize *= 2;
     }
+}
+
+// The names of the children of the element at pszPath: consecutive
+// zero-terminated names closed by an empty one. They come from the document
+// in memory, which is what the dialog works on while the safe is open: the
+// file may have been removed or emptied meanwhile, and the next write makes
+// it again.
+bool ListChildren(TXmlAPI* pXml, const char* pszPath, std::unique_ptr<char[]>& list)
+{
+    return ReadGrowing(list, [&](char* p, DWORD n) { return pXml->GPPS(pszPath, nullptr, p, n); });
 }
 
 // The entry number a child name stands for ("n" and the number in the
@@ -84,6 +87,61 @@ long long EntryNumberOf(const char* pszName, long long nLimit)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Changes that are written, or taken back
+// ---------------------------------------------------------------------------
+
+bool TLSEntryState::Take(TXmlAPI* pXml, const char* pszPath)
+{
+    std::unique_ptr<char[]> buffer;
+    bool bResult = ReadGrowing(buffer, [&](char* p, DWORD n) { return pXml->GPPS(pszPath, p, n); });
+    try {
+        if (bResult) text = buffer.get();
+        if (bResult)
+            bResult = ReadGrowing(buffer, [&](char* p, DWORD n) { return pXml->GetAtt(pszPath, kNameAttr, p, n); });
+        if (bResult) name = buffer.get();
+        if (bResult) {
+            bHasHash = ReadGrowing(buffer, [&](char* p, DWORD n) { return pXml->GetAtt(pszPath, kHashAttr, p, n); });
+            hash = bHasHash ? buffer.get() : "";
+        }
+    } catch (const std::exception&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        bResult = false;
+    }
+    return bResult;
+}
+
+bool TLSEntryState::PutBack(TXmlAPI* pXml, const char* pszPath) const
+{
+    // Made again when it was removed. A hash the element did not have is
+    // left empty: there is no attribute removal, and an empty text with an
+    // empty hash reads as an entry never stored, which it was.
+    bool bResult = pXml->PPPS(pszPath, text.c_str());
+    if (bResult) bResult = pXml->PutAtt(pszPath, kNameAttr, name.c_str());
+    if (bResult) bResult = pXml->PutAtt(pszPath, kHashAttr, hash.c_str());
+    return bResult;
+}
+
+void TfrmDlgSafe::UndoKeepingError(const std::function<void()>& undo)
+{
+    const DWORD dwErr = GetLastError();
+    const tag_TLSErrHandler saved = pErrHandler ? *pErrHandler : tag_TLSErrHandler{};
+    undo();
+    if (pErrHandler) *pErrHandler = saved;
+    SetLastError(dwErr);
+}
+
+bool TfrmDlgSafe::WriteOrUndo(const std::function<void()>& undo)
+{
+    // The document is written whole; the file is replaced atomically, so a
+    // failure leaves the old file. The change is then taken back in the
+    // document too, so document, list and file agree again, and the error
+    // that is reported stays the write's.
+    if (pXml->Write(pszSafeFile, nullptr)) return true;
+    UndoKeepingError(undo);
+    return false;
+}
 
 // ---------------------------------------------------------------------------
 // Versions
@@ -150,16 +208,10 @@ bool TfrmDlgSafe::GetXMLMainTag(char* pszMainTag)
     if (pszMainTag) pszMainTag[0] = '\0';
     if (!bResult) SetLastError(ERROR_INVALID_PARAMETER);
 
-    const unsigned long long nFileSize = bResult ? TLSFile::FileSize(pOwner, pszSafeFile) : 0;
-    if (bResult && nFileSize == 0) {
-        bResult = false;
-        SetLastError(ERROR_FILE_NOT_FOUND);
-    }
-
     char szRoot[LS_XMLPATH_SIZE] = {};
     std::unique_ptr<char[]> children;
     if (bResult && !bCancel) bResult = pXml->GetRootTag(szRoot, sizeof(szRoot));
-    if (bResult && !bCancel) bResult = ListChildren(pXml, nFileSize, szRoot, children);
+    if (bResult && !bCancel) bResult = ListChildren(pXml, szRoot, children);
 
     if (bResult && !bCancel) {
         if (children[0] == '\0') {
@@ -181,7 +233,7 @@ bool TfrmDlgSafe::GetXMLMainTag(char* pszMainTag)
                 std::unique_ptr<char[]> grandChildren;
                 // An element without children ends the descent: no level
                 // below it can hold a name.
-                bResult = ListChildren(pXml, nFileSize, szPath, grandChildren) && grandChildren[0] != '\0';
+                bResult = ListChildren(pXml, szPath, grandChildren) && grandChildren[0] != '\0';
                 if (bResult) {
                     LSStrCopy(szDescent, sizeof(szDescent), szPath);
                     bResult = LSStrFormat(szPath, sizeof(szPath), "%s.%s", szDescent, grandChildren.get());
@@ -205,13 +257,10 @@ bool TfrmDlgSafe::GetTagByAttr(const char* pszName, char* pszTag)
     if (pszTag) pszTag[0] = '\0';
     if (!bResult) SetLastError(ERROR_INVALID_PARAMETER);
 
-    const unsigned long long nFileSize = bResult ? TLSFile::FileSize(pOwner, pszSafeFile) : 0;
-    if (bResult && nFileSize == 0) bResult = false;
-
     char szMainTag[LS_XMLPATH_SIZE] = {};
     std::unique_ptr<char[]> children;
     if (bResult && !bCancel) bResult = GetXMLMainTag(szMainTag);
-    if (bResult && !bCancel) bResult = ListChildren(pXml, nFileSize, szMainTag, children);
+    if (bResult && !bCancel) bResult = ListChildren(pXml, szMainTag, children);
 
     bool bFound = false;
     if (bResult && !bCancel) {
@@ -241,13 +290,10 @@ bool TfrmDlgSafe::GetNextFreeTagNum(int* pnNum)
     if (pnNum) *pnNum = 0;
     if (!bResult) SetLastError(ERROR_INVALID_PARAMETER);
 
-    const unsigned long long nFileSize = bResult ? TLSFile::FileSize(pOwner, pszSafeFile) : 0;
-    if (bResult && nFileSize == 0) bResult = false;
-
     char szMainTag[LS_XMLPATH_SIZE] = {};
     std::unique_ptr<char[]> children;
     if (bResult && !bCancel) bResult = GetXMLMainTag(szMainTag);
-    if (bResult && !bCancel) bResult = ListChildren(pXml, nFileSize, szMainTag, children);
+    if (bResult && !bCancel) bResult = ListChildren(pXml, szMainTag, children);
 
     if (bResult && !bCancel) {
         // The used numbers are collected once; with c children the smallest
@@ -285,16 +331,14 @@ bool TfrmDlgSafe::DoListSafe()
     bool bResult = pXml != nullptr;
     if (!bResult) SetLastError(ERROR_INVALID_PARAMETER);
 
-    // The list always shows the document as it is now: an empty or missing
-    // file is an empty safe, never the entries of an earlier one.
+    // The list always shows the document as it is now, never the entries of
+    // an earlier one.
     if (bResult) lstvBezeichnung->Items()->Clear();
-    const unsigned long long nFileSize = bResult ? TLSFile::FileSize(pOwner, pszSafeFile) : 0;
-    if (bResult && nFileSize == 0) return true;
 
     char szMainTag[LS_XMLPATH_SIZE] = {};
     std::unique_ptr<char[]> children;
     if (bResult && !bCancel) bResult = GetXMLMainTag(szMainTag);
-    if (bResult && !bCancel) bResult = ListChildren(pXml, nFileSize, szMainTag, children);
+    if (bResult && !bCancel) bResult = ListChildren(pXml, szMainTag, children);
 
     if (bResult && !bCancel) {
         char szPath[LS_XMLPATH_SIZE] = {};
@@ -341,10 +385,13 @@ bool TfrmDlgSafe::DoAddSafe(const char* pszName)
         bResult = LSStrFormat(szPath, sizeof(szPath), "%s.%s%4.4d", szMainTag, kTagPrefix, nNum);
         if (!bResult) SetLastError(ERROR_BUFFER_OVERFLOW);
     }
-    // A new entry has a name and no record until it is first stored.
-    if (bResult && !bCancel) bResult = pXml->PPPS(szPath, "");
+    // A new entry has a name and no record until it is first stored. An
+    // entry that cannot be written is not kept in the document either.
+    bool bCreated = false;
+    if (bResult && !bCancel) bCreated = bResult = pXml->PPPS(szPath, "");
     if (bResult && !bCancel) bResult = pXml->PutAtt(szPath, kNameAttr, pszName);
-    if (bResult && !bCancel) bResult = pXml->Write(pszSafeFile, nullptr);
+    if (bResult && !bCancel) bResult = WriteOrUndo([&] { pXml->PPPS(szPath, nullptr); });
+    else if (bCreated) UndoKeepingError([&] { pXml->PPPS(szPath, nullptr); });
     return LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoAddSave failed!");
 }
 
@@ -357,10 +404,13 @@ bool TfrmDlgSafe::DoRmvSafe(const char* pszName)
     bool bResult = pszName != nullptr && pXml != nullptr;
     if (!bResult) SetLastError(ERROR_INVALID_PARAMETER);
 
+    // A removal that cannot be written puts the entry back into the document.
     char szPath[LS_XMLPATH_SIZE] = {};
+    TLSEntryState before;
     if (bResult && !bCancel) bResult = GetTagByAttr(pszName, szPath);
+    if (bResult && !bCancel) bResult = before.Take(pXml, szPath);
     if (bResult && !bCancel) bResult = pXml->PPPS(szPath, nullptr);
-    if (bResult && !bCancel) bResult = pXml->Write(pszSafeFile, nullptr);
+    if (bResult && !bCancel) bResult = WriteOrUndo([&] { before.PutBack(pXml, szPath); });
     return LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoRmvSave failed!");
 }
 
@@ -374,10 +424,14 @@ bool TfrmDlgSafe::DoRenameEntry(const char* pszOldName, const char* pszNewName)
                    pszNewName[0] != '\0' && pXml != nullptr;
     if (!bResult) SetLastError(ERROR_INVALID_PARAMETER);
 
-    // Only the name changes: the record's name slot is never read back.
+    // Only the name changes: the record's name slot is never read back. A
+    // rename that cannot be written gives the element its old name again.
     char szPath[LS_XMLPATH_SIZE] = {};
+    TLSEntryState before;
     if (bResult && !bCancel) bResult = GetTagByAttr(pszOldName, szPath);
+    if (bResult && !bCancel) bResult = before.Take(pXml, szPath);
     if (bResult && !bCancel) bResult = pXml->PutAtt(szPath, kNameAttr, pszNewName);
-    if (bResult && !bCancel) bResult = pXml->Write(pszSafeFile, nullptr);
+    if (bResult && !bCancel)
+        bResult = WriteOrUndo([&] { pXml->PutAtt(szPath, kNameAttr, before.name.c_str()); });
     return LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoRenameEntry failed!");
 }

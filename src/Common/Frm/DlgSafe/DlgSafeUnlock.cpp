@@ -60,11 +60,11 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
     char szSafe[LS_PATH_SIZE] = {};
     char szUser[LS_USERNAME_SIZE] = {};
     char szVersion[LS_XMLPATH_SIZE] = {};
-    LocalPassword password;
-    bool bOpened = false;
-    bool bConvert = false;
     bool bResult = pszCaption != nullptr && pbCancel != nullptr;
     pszSafeFile = szSafe;
+    bSafeOpen = false;
+    bSafeLocated = false;
+    bSafeClosed = false;
     // Each step of the opening runs only while everything went well so far.
     auto going = [this, &bResult] { return bResult && !bCancel && !bPasswordFailed; };
 
@@ -84,57 +84,76 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
     if (going()) bResult = szSafe[0] != '\0';
     // Only a safe file that was located is protected again at the end (after
     // a cancelled choice the buffer holds a bare proposed name).
-    const bool bLocated = going();
+    bSafeLocated = going();
+
+    // Writable while it is open; a missing, empty or damaged file comes back
+    // from its backup before anything reads it, since its version decides
+    // how it is opened.
+    if (going()) {
+        if (TLSFile::FileExists(pOwner, szSafe)) SetFileAttributesA(szSafe, kOpenAttributes);
+        RestoreSafeFile(szSafe);
+    }
 
     // A file that does not exist yet has no version.
     const bool bVersionKnown = going() && DoGetSafeFileVersion(szVersion);
-    if (going()) {
-        if (bVersionKnown && lstrcmpiA(szVersion, kTypedPasswordVersion) == 0) {
-            // The oldest safes: the user types the password.
-            HideStartUpForm(pOwner);
-            nCryptMode = LS_CRYPT_LEGACY;
-            btnKonvert->Show();
-            btnChangePassword->Show();
-            if (!TLSFile::FileExists(pOwner, szSafe))
-                bResult = TVornixDyn::DYN_DoInputPasswordChange(pOwner, Handle(), password.sz, sizeof(password.sz),
-                                                                &bCancel);
-            else
-                bResult = TVornixDyn::DYN_DoInputPassword(pOwner, Handle(), password.sz, sizeof(password.sz), &bCancel);
-        } else {
-            // Every other safe: the password from the key file.
-            nCryptMode = LS_CRYPT_LEGACY;
-            btnKonvert->Hide();
-            btnChangePassword->Hide();
-            bResult = DoGetCertPassword(password.sz, false);
-            if (!bResult) bPasswordFailed = true;
-            else if (bVersionKnown && lstrcmpiA(szVersion, kConvertVersion) == 0) bConvert = true;
-            else nCryptMode = LS_CRYPT_CURRENT;
-        }
+    bool bReported = false;
+    if (going() && bVersionKnown && lstrcmpiA(szVersion, kConvertVersion) == 0) {
+        // A safe of the generation that needs converting: this version cannot
+        // convert it, so it is refused before anything asks for a key or
+        // reads it, and the user is told.
+        bReported = true;
+        bResult = DoConvertOldSafeFileVersion(true);
     }
-    if (going()) ClearLSError(pErrHandler);
-    if (going()) {
-        LSStrCopy(szPassword, sizeof(szPassword), password.sz);
-        bResult = DoLoadPassSequenz(password.sz);
+    {
+        // The password lives here only until the key strings are made from
+        // it; the dialog keeps it in szPassword while the safe is open.
+        LocalPassword password;
+        if (going()) {
+            if (bVersionKnown && lstrcmpiA(szVersion, kTypedPasswordVersion) == 0) {
+                // The oldest safes: the user types the password.
+                HideStartUpForm(pOwner);
+                nCryptMode = LS_CRYPT_LEGACY;
+                btnKonvert->Show();
+                btnChangePassword->Show();
+                if (!TLSFile::FileExists(pOwner, szSafe))
+                    bResult = TVornixDyn::DYN_DoInputPasswordChange(pOwner, Handle(), password.sz,
+                                                                    sizeof(password.sz), &bCancel);
+                else
+                    bResult = TVornixDyn::DYN_DoInputPassword(pOwner, Handle(), password.sz, sizeof(password.sz),
+                                                              &bCancel);
+            } else {
+                // Every other safe: the password from the key file.
+                nCryptMode = LS_CRYPT_LEGACY;
+                btnKonvert->Hide();
+                btnChangePassword->Hide();
+                bResult = DoGetCertPassword(password.sz, false);
+                if (!bResult) bPasswordFailed = true;
+                else nCryptMode = LS_CRYPT_CURRENT;
+            }
+        }
+        if (going()) ClearLSError(pErrHandler);
+        if (going()) {
+            LSStrCopy(szPassword, sizeof(szPassword), password.sz);
+            bResult = DoLoadPassSequenz(password.sz);
+        }
     }
     if (going()) bResult = pXml != nullptr;
     if (going()) {
-        // Writable while it is open.
-        if (TLSFile::FileExists(pOwner, szSafe)) SetFileAttributesA(szSafe, kOpenAttributes);
-        TVornixReg::RestoreFromBackup(pOwner, szSafe);
         if (TLSFile::FileExists(pOwner, szSafe)) {
+            // The state before this run's first change.
             TVornixReg::WriteToBackup(pOwner, szSafe);
+            ClearLSError(pErrHandler);
             bResult = pXml->Init(szSafe);
         } else {
             bResult = pXml->New(kCurrentVersion);
             if (bResult) bResult = pXml->Write(szSafe, nullptr);
         }
     }
-    if (going()) bResult = DoListSafe();
-    bool bReported = false;
-    if (going() && bConvert) {
-        bReported = true;   // the conversion tells the user itself
-        bResult = DoConvertOldSafeFileVersion(true);
-        if (bResult) nCryptMode = LS_CRYPT_CURRENT;
+    if (going()) {
+        bResult = DoListSafe();
+        // The top entry was read: a password that does not fit it has been
+        // told to the user there.
+        if (bPasswordFailed) bReported = true;
     }
     if (going()) {
         if (pLog) pLog->Msg(LS_LOG_INFO, DLS_LOG_OPENSAFEOK(), szUser);
@@ -146,36 +165,84 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
         LSStrFormat(szTitle, sizeof(szTitle), DLS_TXT_SAVE_CAPTION(), szCaption, szName);
         SetCaption(szTitle);
         bCancel = false;
-        bOpened = true;
+        bSafeOpen = true;
+        // A safe log changed since the last run sealed it is told once, now
+        // that the user sees the safe.
+        if (bLogSealBroken) {
+            bLogSealBroken = false;
+            char szNotice[LS_TEXT_SIZE] = {};
+            LSStrFormat(szNotice, sizeof(szNotice), DLS_TXT_SAFELOG_CHANGED(), szLogFile);
+            TLSError::StdHinweisMsg(pOwner, Handle(), szNotice);
+        }
     }
     // An unlock that failed without the user having been told (no password
     // from the key file, a safe file that cannot be read, ...) is reported
     // here, while the error record still names the cause; a cancel is not.
-    if (!bOpened && !bCancel && !bReported)
+    if (!bSafeOpen && !bCancel && !bReported)
         TLSError::StdErrorMsg(pOwner, Handle(), false, false, "TfrmDlgSafe::ShowModalSafe failed!");
 
     HideStartUpForm(pOwner);
-    if (bResult && !bCancel && !bPasswordFailed) {
+    if (bSafeOpen) {
         ShowModal();
     } else if (pLog) {
         pLog->Msg(LS_LOG_INFO, DLS_LOG_OPENSAFEFAILED(), szUser);
     }
 
+    DoCloseSafe();
+    if (pbCancel) *pbCancel = bCloseCancel;
+    // The path buffer ends with this call.
+    pszSafeFile = nullptr;
+    return TLSError::StdErrorMsg(pOwner, Handle(), bCloseResult, bCloseCancel, "TfrmDlgSafe::ShowModalSafe failed!");
+}
+
+bool TfrmDlgSafe::DoCloseSafe()
+{
+    LS_TRACE_LOG(nullptr, "TfrmDlgSafe::DoCloseSafe");
+    if (bSafeClosed) return bCloseResult;
+    bSafeClosed = true;
+
+    // The run's last written state becomes the newest backup (a safe that
+    // was not changed adds none); a failure there is no failure of the run.
+    if (bSafeOpen && pszSafeFile) {
+        TVornixReg::WriteToBackup(pOwner, pszSafeFile);
+        ClearLSError(pErrHandler);
+    }
     // Read-only, hidden and system again, whatever happened.
-    if (bLocated) SetFileAttributesA(szSafe, kClosedAttributes);
+    if (bSafeLocated && pszSafeFile) SetFileAttributesA(pszSafeFile, kClosedAttributes);
 
     // A safe that was open and closed again was not cancelled, whatever the
     // last operation inside it left in the flag: the caller's failure message
     // must not be silenced by it.
-    if (bOpened) bCancel = false;
-    if (pbCancel) *pbCancel = bCancel;
-    bResult = nCloseMode != CLOSE_CANCELLED;
-    if (pLog) pLog->Msg(LS_LOG_INFO, DLS_LOG_CLOSESAFE(), szUser);
+    if (bSafeOpen) bCancel = false;
+    bCloseCancel = bCancel;
+    bool bResult = nCloseMode != CLOSE_CANCELLED;
+    if (pLog) pLog->Msg(LS_LOG_INFO, DLS_LOG_CLOSESAFE(), szUserName);
     if (!bCancel && !bPasswordFailed) {
         if (pLog) pLog->Msg(LS_LOG_INFO, "%s", kLogSeparator);
         bResult = pLog != nullptr && pLog->WriteHash();
     }
-    // The path buffer ends with this call.
-    pszSafeFile = nullptr;
-    return TLSError::StdErrorMsg(pOwner, Handle(), bResult, bCancel, "TfrmDlgSafe::ShowModalSafe failed!");
+    bCloseResult = bResult;
+    return bResult;
+}
+
+bool TfrmDlgSafe::RestoreSafeFile(const char* pszPath)
+{
+    LS_TRACE_LOG(nullptr, "TfrmDlgSafe::RestoreSafeFile");
+    // Repairs the file from its backup when it is missing, empty or does not
+    // load; a sound file is left alone. Whatever it finds is no failure of
+    // the opening: a safe that is not there yet is made new. A restore is
+    // always told: which file, the backup's time, where the damaged one lies.
+    TLSRestoreInfo info = {};
+    TVornixReg::RestoreFromBackupEx(pOwner, pszPath, &info);
+    ClearLSError(pErrHandler);
+    if (!info.bRestored) return false;
+
+    char szAside[LS_TEXT_SIZE] = {};
+    if (info.szAside[0]) LSStrFormat(szAside, sizeof(szAside), DLS_TXT_SAFE_RESTORED_ASIDE(), info.szAside);
+    if (pLog) pLog->Msg(LS_LOG_INFO, DLS_LOG_SAFE_RESTORED(), pszPath, info.szWhen, szAside);
+    char szNotice[LS_TEXT_SIZE] = {};
+    LSStrFormat(szNotice, sizeof(szNotice), DLS_TXT_SAFE_RESTORED(), pszPath, info.szWhen, szAside);
+    HideStartUpForm(pOwner);
+    TLSError::StdHinweisMsg(pOwner, Handle(), szNotice);
+    return true;
 }
