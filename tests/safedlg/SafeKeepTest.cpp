@@ -131,6 +131,60 @@ TEST_F(SafeKeep, TypedFieldsAreKeptByEveryWayOfClosing)
 // Entries that cannot be read stay as they are
 // ---------------------------------------------------------------------------
 
+TEST_F(SafeKeep, ADamagedTopEntrySurvivesOpeningAndClosingByteForByte)
+{
+    // The top entry is read while the safe is opened; a notice comes, and
+    // nothing is written back when the dialog closes.
+    struct Case {
+        const char* pszName;
+        std::function<void(std::string&, std::string&)> damage;
+        bool bShowsFields;   // the damaged entry still decrypts
+    };
+    const Case cases[] = {
+        {"a changed character", [](std::string& t, std::string&) { t[1000] = t[1000] == 'A' ? 'B' : 'A'; }, true},
+        {"text that is not Base64", [](std::string& t, std::string&) { t = "%%%% not text"; }, false},
+        {"no hash", [](std::string&, std::string& h) { h.clear(); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        WriteSafe({{"Alpha", kAlpha}, {"Beta", kBeta}});
+        Unprotect();
+        {
+            TXmlAPI xml(m_pOwner);
+            ASSERT_TRUE(xml.Init(m_safe.c_str()));
+            char szText[LS_TEXT_SIZE] = {}, szHash[LS_TEXT_SIZE] = {};
+            ASSERT_TRUE(xml.GPPS("LSVER500.n0000", szText, sizeof(szText)));
+            ASSERT_TRUE(xml.GetAtt("LSVER500.n0000", "hash", szHash, sizeof(szHash)));
+            std::string text = szText, hash = szHash;
+            c.damage(text, hash);
+            ASSERT_TRUE(xml.PPPS("LSVER500.n0000", text.c_str()));
+            ASSERT_TRUE(xml.PutAtt("LSVER500.n0000", "hash", hash.c_str()));
+            ASSERT_TRUE(xml.Write(m_safe.c_str(), nullptr));
+        }
+        const std::string before = SafeBytes();
+        BoxCloser boxes;
+        Recreate();
+        bool bCancel = false;
+        EntryFields shown;
+        Open(&bCancel, [&](HWND hDlg) {
+            shown = ShownFields();
+            return ui::PressButton(hDlg, DLS_BTN_SCHLIESSEN());
+        });
+        EXPECT_GE(boxes.Stop(), 1) << "the damage is told";
+        EXPECT_TRUE(m_bShown);
+        if (c.bShowsFields) {
+            EXPECT_NE(boxes.Texts().find("Alpha"), std::string::npos) << boxes.Texts();
+            EXPECT_NE(Log().find("Alpha"), std::string::npos) << "the log keeps the finding";
+        } else {
+            EXPECT_EQ(shown, kNone);
+        }
+        EXPECT_EQ(SafeBytes(), before) << "the damaged entry is kept as it is";
+        Unprotect();
+        DeleteFileA(m_safe.c_str());
+        Recreate();
+    }
+}
+
 TEST_F(SafeKeep, AnEntryWithoutARecordOpensEmptyAndTakesWhatIsTyped)
 {
     WriteSafe({{"Beta", kBeta}});

@@ -39,11 +39,13 @@ void BoxCloser::Run()
             for (HWND h : ui::Controls(hBox))
                 if (lstrcmpiA(ui::ClassOf(h).c_str(), "Static") == 0) text += ui::TextOf(h) + "\n";
             // A question is agreed to, a notice confirmed. Under Wine a
-            // click on a box that has just appeared is lost now and then:
-            // it is repeated until the box is gone.
+            // posted click on a box that has just appeared is lost now and
+            // then (a box shown while the safe is being opened never takes
+            // one): it is repeated, and then sent, until the box is gone.
             bool bGone = false;
             for (int i = 0; i < 40 && !bGone; ++i) {
-                ui::PressButtonId(hBox, nButton);
+                if (i < 3) ui::PressButtonId(hBox, nButton);
+                else SendMessageA(GetDlgItem(hBox, nButton), BM_CLICK, 0, 0);
                 bGone = ui::WaitForWindowGone(hBox, 300);
             }
             if (bGone) {
