@@ -289,6 +289,12 @@ void TfrmDlgSafe::WireEvents()
     editURL->OnChange = TkMethod(this, &TfrmDlgSafe::editURLChange);
     memoSafe->OnChange = TkMethod(this, &TfrmDlgSafe::memoSafeChange);
     btnSave->OnClick = TkMethod(this, &TfrmDlgSafe::btnSaveClick);
+    btnChangePassword->OnClick = TkMethod(this, &TfrmDlgSafe::btnChangePasswordClick);
+    pumChangePassword->OnClick = TkMethod(this, &TfrmDlgSafe::pumChangePasswordClick);
+    btnChangeTresorFile->OnClick = TkMethod(this, &TfrmDlgSafe::btnChangeTresorFileClick);
+    pumChangeTresorFile->OnClick = TkMethod(this, &TfrmDlgSafe::pumChangeTresorFileClick);
+    btnKonvert->OnClick = TkMethod(this, &TfrmDlgSafe::btnKonvertClick);
+    WireFieldActions();
 }
 
 // ---------------------------------------------------------------------------

@@ -150,6 +150,57 @@ public:
     // Turns an older safe file into a current one (bSilent: without asking).
     bool DoConvertOldSafeFileVersion(bool bSilent);
 
+    // Password and safe file change. The password of a safe protected by a
+    // typed password is changed by re-encrypting every entry; the safe file
+    // is moved with its ".xmk" companion, and the settings follow.
+    bool DoChangePassword();
+    // Re-encrypts every entry from pszOldPassword to pszNewPassword; with
+    // bConvert the entries are read in the legacy format and written in the
+    // current one. The file is written once at the end; a failure on the way
+    // leaves the document and the file as they were.
+    bool DoEncTresorWithNewPassword(const char* pszOldPassword, const char* pszNewPassword, bool bConvert);
+    bool DoChangeTresorFile();
+    void btnChangePasswordClick(TObject* Sender);
+    void pumChangePasswordClick(TObject* Sender);
+    void btnChangeTresorFileClick(TObject* Sender);
+    void pumChangeTresorFileClick(TObject* Sender);
+    void btnKonvertClick(TObject* Sender);
+
+    // --- Field actions (DlgSafeActions.cpp) ---
+    // The password shown in clear or masked; the URL opened in the browser;
+    // the password generator; the drag of a field's text into another
+    // program (the text of the masked password goes in clear); the
+    // certificate manager.
+    bool DoShowPasswort();
+    bool DoOpenBrowser();
+    bool DoKeyGenerator();
+    bool DoStartFieldDrag(TShiftState Shift, int X, int Y, TEdit* pField);
+    bool DoCertMgr();
+    void btnPasswortSichtbarClick(TObject* Sender);
+    void btnBrowserOeffnenClick(TObject* Sender);
+    void editURLExit(TObject* Sender);
+    void btnKeyGeneratorClick(TObject* Sender);
+    void pumKeyGeneratorClick(TObject* Sender);
+    void btnCertMgrClick(TObject* Sender);
+    void btnHilfeClick(TObject* Sender);
+    void btnAboutClick(TObject* Sender);
+    void btnLogFileClick(TObject* Sender);
+    void editBenutzernameMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+    void editPasswortMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+    void editURLMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+    void memoSafeMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+    void editBenutzernameMouseUp(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+    void editPasswortMouseUp(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+    void editURLMouseUp(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+    void memoSafeMouseUp(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+    void editBenutzernameMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);
+    void editPasswortMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);
+    void editURLMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);
+    void memoSafeMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);
+    // Wires the handlers above (called once while the dialog is built).
+    void WireFieldActions();
+    // --- end of field actions ---
+
     // Choice of the safe file when the settings name none: the path of a new
     // safe, or of an existing one. The path goes to pszSafeFile and into the
     // settings.

@@ -18,3 +18,8 @@ bool TfrmDlgSafe::DoConvertOldSafeFileVersion(bool bSilent)
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return LS_DEF_ERROR(pErrHandler, false, "TfrmDlgSafe::DoConvertOldSafeFileVersion failed!");
 }
+
+void TfrmDlgSafe::btnKonvertClick(TObject* Sender)
+{
+    DoConvertOldSafeFileVersion(false);
+}
