@@ -233,10 +233,13 @@ TVornixTools::~TVornixTools() = default;
 
 // pszScratch (LS_PATH_SIZE, may be null) receives the reason of a failure, or
 // an empty text; it never holds the password. nMaxLen is the longest password
-// the caller accepts (a new password has min(nMaxLen, 56) characters). The
-// trailing numbers are reserved.
+// the caller accepts (a new password has min(nMaxLen, 56) characters). n2 = 1
+// allows a new key file although the configured safe exists: the safe is
+// protected by a typed password and is being converted to the key file's
+// password (a lost key file is still put back from the safe's backups first).
+// The other trailing numbers are reserved.
 bool TVornixTools::DoGetKeyFilePassword(const char* pszKeyFile, char* pszScratch, char* pszPassword, int nMaxLen,
-                                        TLSCryptCert* pCerts, int nCount, int, int, int, int, int, int)
+                                        TLSCryptCert* pCerts, int nCount, int, int n2, int, int, int, int)
 {
     static const char kFailed[] = "TVornixTools::DoGetKeyFilePassword failed!";
     TLSOwner* pOwner = m_pOwner;
@@ -267,7 +270,7 @@ bool TVornixTools::DoGetKeyFilePassword(const char* pszKeyFile, char* pszScratch
                 if (FileExistsA(szSafe) || HasSafeBackup(szSafe)) {
                     DWORD dwRestoreErr = 0;
                     if (nRound == 0 && RestoreKeyFileFromBackup(szSafe, pszKeyFile, &dwRestoreErr)) continue;
-                    return Fail(pOwner, DLS_KEYFILE_MISSING(), ERROR_FILE_NOT_FOUND, pszScratch, kFailed);
+                    if (n2 != 1) return Fail(pOwner, DLS_KEYFILE_MISSING(), ERROR_FILE_NOT_FOUND, pszScratch, kFailed);
                 }
                 int nLength = nMaxLen < kNewPasswordLength ? nMaxLen : kNewPasswordLength;
                 nLength -= nLength % 4;

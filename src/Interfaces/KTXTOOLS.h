@@ -110,7 +110,9 @@ public:
     // Opens the key file with one of the certificates and writes the safe
     // password (at most nMaxLen characters) into pszPassword (LS_PASSWORD_SIZE).
     // A new key file with a new random password is made only when no key file
-    // exists and the configured safe file does not exist yet.
+    // exists and the configured safe file does not exist yet, or, with n2 = 1,
+    // when no key file exists (a safe protected by a typed password is being
+    // converted to the key file's password).
     virtual bool DoGetKeyFilePassword(const char* pszKeyFile, char* pszScratch, char* pszPassword, int nMaxLen,
                                       TLSCryptCert* pCerts, int nCount, int n1, int n2, int n3, int n4, int n5,
                                       int n6);

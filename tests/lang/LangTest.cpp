@@ -19,7 +19,9 @@ namespace {
 const std::map<std::string, int> kProgramFormats = {
     {"DLS_TXT_SAVE_CAPTION", 2},   {"DLS_LOG_OPENSAFEOK", 1},      {"DLS_LOG_OPENSAFEFAILED", 1},
     {"DLS_LOG_CLOSESAFE", 1},      {"DLS_TXT_FRAGE_DEL", 1},       {"DLS_TXT_ASKTAKEPASSWORD", 1},
-    {"DLS_TXT_WRONGHASHVALUE", 2}, {"DLS_LOG_WRONGHASHVALUE", 1},  {"DLS_TXT_CONVERT_UNAVAILABLE", 1},
+    {"DLS_TXT_WRONGHASHVALUE", 2}, {"DLS_LOG_WRONGHASHVALUE", 1},  {"DLS_TXT_ENTRY_UNREADABLE", 2},
+    {"DLS_TXT_ENTRY_OTHERKEY", 2}, {"DLS_LOG_ENTRY_UNREADABLE", 1}, {"DLS_TXT_SAFEFILE_EXISTS", 1},
+    {"DLS_LOG_SAFEMOVED", 2},
 };
 
 // The conversions of a text, one letter group per conversion ("s", "d",

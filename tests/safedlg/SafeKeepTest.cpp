@@ -374,25 +374,4 @@ TEST_F(SafeKeep, ASafeLogChangedSinceItsSealIsToldOnceAtOpening)
     }
 }
 
-// ---------------------------------------------------------------------------
-// Older safes
-// ---------------------------------------------------------------------------
-
-TEST_F(SafeKeep, ASafeOfTheGenerationThatNeedsConvertingIsRefusedAndLeftAlone)
-{
-    ASSERT_TRUE(TVornixReg::QOVSetVornixSafe(m_pOwner, m_safe.c_str()));
-    const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<LSVER400><n0000 name=\"Alpha\">"
-                            "</n0000></LSVER400>\r\n";
-    ASSERT_TRUE(ktxtest::WriteFileBytes(m_safe, xml));
-    ui::Answer notice({"#32770"}, ui::PressId(IDOK));
-    bool bCancel = false;
-    Open(&bCancel, NeverShown());
-    EXPECT_TRUE(notice.Wait());
-    char szExpected[LS_TEXT_SIZE] = {};
-    LSStrFormat(szExpected, sizeof(szExpected), DLS_TXT_CONVERT_UNAVAILABLE(), m_safe.c_str());
-    EXPECT_NE(notice.Text().find(szExpected), std::string::npos) << notice.Text();
-    EXPECT_FALSE(m_bShown);
-    EXPECT_EQ(SafeBytes(), xml);
-}
-
 }  // namespace

@@ -1,6 +1,7 @@
 #include "SafeUnlockFixture.h"
 
 #include <atomic>
+#include <cstring>
 #include <ostream>
 #include <thread>
 
@@ -63,6 +64,12 @@ void PrintTo(const EntryFields& f, std::ostream* os)
     *os << "{'" << f.user << "', '" << f.password << "', '" << f.url << "', '" << f.note << "'}";
 }
 
+void PrintTo(const SafeEntry& e, std::ostream* os)
+{
+    *os << e.name << " ";
+    PrintTo(e.fields, os);
+}
+
 void SafeUnlockFixture::SetUp()
 {
     SafeDlgFixture::SetUp();
@@ -88,7 +95,8 @@ void SafeUnlockFixture::ChooseCertificate()
     ASSERT_TRUE(TVornixReg::QOVSetRegUsrEncCrt(m_pOwner, &record, 1, nullptr));
 }
 
-void SafeUnlockFixture::WriteSafe(const std::vector<SafeEntry>& entries, const char* pszPassword)
+void SafeUnlockFixture::WriteSafe(const std::vector<SafeEntry>& entries, const char* pszPassword,
+                                  const char* pszVersion, int nMode)
 {
     ASSERT_TRUE(TVornixReg::QOVSetVornixSafe(m_pOwner, m_safe.c_str()));
     // The key file's password, as the opening will obtain it (the key file
@@ -103,7 +111,8 @@ void SafeUnlockFixture::WriteSafe(const std::vector<SafeEntry>& entries, const c
     char szPath[LS_PATH_SIZE] = {};
     LSStrCopy(szPath, sizeof(szPath), m_safe.c_str());
     m_pDlg->pszSafeFile = szPath;
-    ASSERT_TRUE(m_pDlg->pXml->New("LSVER500"));
+    m_pDlg->nCryptMode = nMode;
+    ASSERT_TRUE(m_pDlg->pXml->New(pszVersion));
     ASSERT_TRUE(m_pDlg->pXml->Write(szPath, nullptr));
     for (const SafeEntry& e : entries) {
         ASSERT_TRUE(m_pDlg->DoAddSafe(e.name.c_str()));
@@ -175,6 +184,56 @@ std::string SafeUnlockFixture::Line(const char* pszFormat) const
     char sz[LS_TEXT_SIZE] = {};
     LSStrFormat(sz, sizeof(sz), pszFormat, m_user.c_str());
     return sz;
+}
+
+std::string SafeUnlockFixture::SafeRoot()
+{
+    Unprotect();
+    TXmlAPI doc(m_pOwner);
+    char szRoot[LS_XMLPATH_SIZE] = {};
+    if (!doc.Init(m_safe.c_str()) || !doc.GetRootTag(szRoot, sizeof(szRoot))) return std::string();
+    return szRoot;
+}
+
+std::vector<SafeUnlockFixture::Element> SafeUnlockFixture::SafeElements()
+{
+    Unprotect();
+    std::vector<Element> elements;
+    TXmlAPI doc(m_pOwner);
+    char szRoot[LS_XMLPATH_SIZE] = {};
+    if (!doc.Init(m_safe.c_str()) || !doc.GetRootTag(szRoot, sizeof(szRoot))) return elements;
+    std::vector<char> list(1u << 20);
+    if (!doc.GPPS(szRoot, nullptr, list.data(), static_cast<DWORD>(list.size()))) return elements;
+    std::vector<char> buffer(LS_TEXT_SIZE);
+    for (const char* p = list.data(); *p; p += strlen(p) + 1) {
+        Element e;
+        e.tag = p;
+        const std::string path = std::string(szRoot) + "." + p;
+        if (doc.GetAtt(path.c_str(), "name", buffer.data(), LS_TEXT_SIZE)) e.name = buffer.data();
+        if (doc.GPPS(path.c_str(), buffer.data(), LS_TEXT_SIZE)) e.text = buffer.data();
+        if (doc.GetAtt(path.c_str(), "hash", buffer.data(), LS_TEXT_SIZE)) e.hash = buffer.data();
+        elements.push_back(e);
+    }
+    return elements;
+}
+
+int SafeUnlockFixture::EntriesOpeningWith(const char* pszPassword, int nMode, std::vector<std::string>* pOpened)
+{
+    const bool bWasFailed = m_pDlg->bPasswordFailed;
+    LSStrCopy(m_pDlg->szPassword, sizeof(m_pDlg->szPassword), pszPassword);
+    EXPECT_TRUE(m_pDlg->DoLoadPassSequenz(pszPassword));
+    int nOpened = 0;
+    BoxCloser boxes;
+    for (const Element& e : SafeElements()) {
+        if (e.text.empty()) continue;
+        if (m_pDlg->DoDecCrypt(e.name.c_str(), e.text.c_str(), e.hash.c_str(), nMode)) {
+            ++nOpened;
+            if (pOpened) pOpened->push_back(e.name);
+        }
+    }
+    boxes.Stop();
+    m_pDlg->bPasswordFailed = bWasFailed;
+    return nOpened;
 }
 
 bool SafeUnlockFixture::SealHolds()

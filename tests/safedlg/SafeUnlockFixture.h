@@ -31,7 +31,9 @@ void PrintTo(const EntryFields& f, std::ostream* os);
 struct SafeEntry {
     std::string name;
     EntryFields fields;
+    bool operator==(const SafeEntry& o) const { return name == o.name && fields == o.fields; }
 };
+void PrintTo(const SafeEntry& e, std::ostream* os);
 
 // Answers every message box that shows up, one after the other, from a
 // helper thread until stopped (Yes to a question, OK to anything else);
@@ -66,8 +68,10 @@ protected:
     // The safe file at m_safe, configured in the settings, holding these
     // entries encrypted under the key file's password (or under pszPassword
     // when given), written by a dialog of its own; the test's dialog is made
-    // new afterwards.
-    void WriteSafe(const std::vector<SafeEntry>& entries, const char* pszPassword = nullptr);
+    // new afterwards. Older safes: their version marker, and the legacy
+    // format (LS_CRYPT_LEGACY) for their entries.
+    void WriteSafe(const std::vector<SafeEntry>& entries, const char* pszPassword = nullptr,
+                   const char* pszVersion = "LSVER500", int nMode = LS_CRYPT_CURRENT);
 
     // Runs the opening; the safe dialog, once shown, is answered by action
     // from a helper thread (NeverShown: it must not be shown at all;
@@ -85,6 +89,17 @@ protected:
     std::string Log() const;
     std::string Line(const char* pszFormat) const;
     bool SealHolds();
+    // The root and the entry elements of the safe file as it is on disk: for
+    // each child of the root its element name and its entry name.
+    struct Element {
+        std::string tag, name, text, hash;
+    };
+    std::string SafeRoot();
+    std::vector<Element> SafeElements();
+    // How many of the safe file's stored entries decrypt with the password
+    // in nMode, read straight from the file (the message of an entry that
+    // does not is answered); pOpened receives their names.
+    int EntriesOpeningWith(const char* pszPassword, int nMode, std::vector<std::string>* pOpened = nullptr);
     // The file without its protection, so a test can read or change it.
     void Unprotect() { SetFileAttributesA(m_safe.c_str(), FILE_ATTRIBUTE_NORMAL); }
 

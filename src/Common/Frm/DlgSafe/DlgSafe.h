@@ -37,6 +37,9 @@ struct TLSTresor {
 static_assert(sizeof(TLSTresor) == 28, "entry record holder layout of the 32-bit program");
 #endif
 
+// Why an entry's stored text could not be read back.
+enum TLSReadFault { READ_OK, READ_CHANGED, READ_WRONGKEY, READ_DAMAGED };
+
 // The stored state of an entry element (its text, name and hash), taken
 // before a change so that a change which cannot be written is taken back.
 struct TLSEntryState {
@@ -46,6 +49,12 @@ struct TLSEntryState {
     std::string name;
     std::string hash;
     bool bHasHash = false;
+};
+
+// An entry element of the document: the entry's name and the element's path.
+struct TLSEntryElement {
+    std::string name;
+    std::string path;
 };
 
 class TfrmDlgSafe : public TForm {
@@ -91,8 +100,9 @@ public:
     // The safe password from the user's key file, opened with one of the
     // user's certificates. pszPassword holds CERT_PASSWORD_SIZE characters and
     // is empty after a failure; bNoScratch hands the key-file operation no
-    // scratch buffer.
-    bool DoGetCertPassword(char* pszPassword, bool bNoScratch);
+    // scratch buffer. bNewKeyFile: a missing key file is made new even though
+    // the safe exists (a typed-password safe being converted).
+    bool DoGetCertPassword(char* pszPassword, bool bNoScratch, bool bNewKeyFile = false);
     // The four legacy key strings from a password (at most 126 characters).
     bool DoLoadPassSequenz(const char* pszPassword);
 
@@ -348,6 +358,35 @@ private:
     // The parts of the closing that belong to the window (FormClose).
     void CloseWindowState();
 
+    // The entry record buffer encrypted in nMode under the current keys: the
+    // text an entry element stores and the hash of that text.
+    bool SealRecord(int nMode, std::string* pText, std::string* pHash);
+    // A stored text checked and decrypted into the record buffer. Shown to
+    // the user: a changed text is told and read all the same, a wrong
+    // password is told. bStrict (a text read to be written again): either
+    // one fails without a word, and *pFault says why; the caller tells.
+    bool OpenRecord(const char* pszName, const char* pszText, const char* pszHash, int nMode, bool bStrict,
+                    TLSReadFault* pFault);
+    // Makes pszPassword the key of the current format and of the legacy key
+    // strings, leaving the error record as it was.
+    bool UseKeys(const char* pszPassword);
+    // Re-encrypts every entry of the open document from the keys of
+    // pszOldPassword (read in nReadMode) to those of pszNewPassword (written
+    // in nWriteMode) and writes the whole document once to pszTarget (also
+    // when no entry holds a record). Nothing is
+    // written when any entry cannot be read or the write fails: the document
+    // is then as before and the old keys are in use. pFailedEntry names an
+    // entry that could not be read.
+    bool ReEncryptEntries(const char* pszOldPassword, const char* pszNewPassword, int nReadMode, int nWriteMode,
+                          const char* pszTarget, std::string* pFailedEntry, TLSReadFault* pFault);
+    // Every entry element of the open document, in the order of the entry
+    // list (by name, letter case ignored); elements of equal names all come.
+    bool ListEntryElements(std::vector<TLSEntryElement>* pEntries);
+    // One progress step of a long operation over entries.
+    void ProgressStep(const char* pszName, int nIndex, int nCount);
+    // The user's message for an entry that stopped a re-encryption.
+    void ReportUnreadableEntry(const std::string& name, TLSReadFault fault, const char* pszWhat);
+
     bool bOwnerWndTaken = false;
     bool bSectionsReady = false;
     // The fields were changed by the user since the selected entry was shown.
@@ -366,4 +405,10 @@ private:
     bool bCloseCancel = false;
     // The seal of the safe log did not hold when the dialog was built.
     bool bLogSealBroken = false;
+    // The open safe is protected by a password the user types (not by the
+    // key file): only then can its password be changed.
+    bool bTypedPassword = false;
+    // The entry that stopped the last re-encryption, and why.
+    std::string failedEntry;
+    TLSReadFault failedFault = READ_OK;
 };

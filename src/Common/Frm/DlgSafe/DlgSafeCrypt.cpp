@@ -170,8 +170,34 @@ bool TfrmDlgSafe::DoEncCrypt(const char* pszName, int nMode)
     ClearLSError(pErrHandler);
     bCancel = false;
 
-    bool bResult = pszName != nullptr && hCrypt != nullptr && pXml != nullptr && pTresor != nullptr &&
-                   pTresor->pBuffer != nullptr;
+    bool bResult = pszName != nullptr && pXml != nullptr;
+    if (!bResult) SetLastError(ERROR_INVALID_PARAMETER);
+
+    std::string text;
+    std::string hash;
+    if (bResult && !bCancel) bResult = SealRecord(nMode, &text, &hash);
+
+    // An entry that is gone is not stored, without a message. The document
+    // in memory is what counts: the file may be gone or emptied meanwhile,
+    // and the write below makes it again.
+    char szPath[LS_XMLPATH_SIZE] = {};
+    if (bResult && !bCancel) {
+        if (!GetTagByAttr(pszName, szPath)) bCancel = true;
+    }
+    // A store that cannot be written is taken back in the document, so the
+    // next write of anything else does not carry it.
+    TLSEntryState before;
+    if (bResult && !bCancel) bResult = before.Take(pXml, szPath);
+    if (bResult && !bCancel) bResult = pXml->PPPS(szPath, text.c_str());
+    if (bResult && !bCancel) bResult = pXml->PutAtt(szPath, kHashAttr, hash.c_str());
+    if (bResult && !bCancel) bResult = WriteOrUndo([&] { before.PutBack(pXml, szPath); });
+    return LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoEncCrypt failed!");
+}
+
+bool TfrmDlgSafe::SealRecord(int nMode, std::string* pText, std::string* pHash)
+{
+    bool bResult = pText != nullptr && pHash != nullptr && hCrypt != nullptr && pTools != nullptr &&
+                   pTresor != nullptr && pTresor->pBuffer != nullptr;
     if (!bResult) SetLastError(ERROR_INVALID_PARAMETER);
 
     TLSWipedBuffer in(bResult ? kEncWorkSize : 0);
@@ -184,14 +210,14 @@ bool TfrmDlgSafe::DoEncCrypt(const char* pszName, int nMode)
     // First round: the marker and the record without its last four bytes.
     DWORD dwInLen = 0;
     DWORD dwOutLen = 0;
-    if (bResult && !bCancel) {
+    if (bResult) {
         memcpy(in.Get(), kMarker, kMarkerLen);
         memcpy(in.Get() + kMarkerLen, pTresor->pBuffer, LS_TRESOR_RECORD_SIZE);
         dwInLen = LS_TRESOR_RECORD_SIZE;
     }
 
     const int nRounds = nMode == LS_CRYPT_LEGACY ? kLegacyRounds : 1;
-    for (int k = 0; k < nRounds && bResult && !bCancel; ++k) {
+    for (int k = 0; k < nRounds && bResult; ++k) {
         const char* pszKey = nMode == LS_CRYPT_LEGACY ? szPassSequenz[k] : szPassword;
         const DWORD dwKeyLen = static_cast<DWORD>(
             strnlen(pszKey, nMode == LS_CRYPT_LEGACY ? sizeof(szPassSequenz[k]) : sizeof(szPassword)));
@@ -212,20 +238,20 @@ bool TfrmDlgSafe::DoEncCrypt(const char* pszName, int nMode)
     // The stored binary: the last ciphertext and four zero bytes; its text
     // goes into the input buffer, which is free now.
     DWORD dwTextLen = 0;
-    if (bResult && !bCancel) {
+    if (bResult) {
         memset(out.Get() + dwOutLen, 0, kMarkerLen);
         SecureZeroMemory(in.Get(), in.Size());
         dwTextLen = kEncWorkSize;
-        bResult = pTools != nullptr && pTools->Bin2Text(out.Get(), dwOutLen + kMarkerLen, in.Text(), &dwTextLen);
+        bResult = pTools->Bin2Text(out.Get(), dwOutLen + kMarkerLen, in.Text(), &dwTextLen);
     }
-    if (bResult && !bCancel) {
+    if (bResult) {
         bResult = dwTextLen <= kMaxStoredText && dwTextLen < in.Size() && in.Text()[dwTextLen] == '\0';
         if (!bResult) SetLastError(ERROR_BUFFER_OVERFLOW);
     }
 
     char szHash[LS_HASH_SIZE] = {};
     char szHashText[LS_TEXT_SIZE] = {};
-    if (bResult && !bCancel) {
+    if (bResult) {
         DWORD dwHashLen = sizeof(szHash);
         bResult = HashDataHex(hCrypt, in.Get(), dwTextLen, szHash, &dwHashLen, kHashAlgorithm);
         if (bResult) {
@@ -233,22 +259,17 @@ bool TfrmDlgSafe::DoEncCrypt(const char* pszName, int nMode)
             bResult = pTools->Bin2Text(reinterpret_cast<const BYTE*>(szHash), dwHashLen, szHashText, &dwHashTextLen);
         }
     }
-
-    // An entry that is gone is not stored, without a message. The document
-    // in memory is what counts: the file may be gone or emptied meanwhile,
-    // and the write below makes it again.
-    char szPath[LS_XMLPATH_SIZE] = {};
-    if (bResult && !bCancel) {
-        if (!GetTagByAttr(pszName, szPath)) bCancel = true;
+    // The stored text and its hash are no secret: they are what the file holds.
+    if (bResult) {
+        try {
+            pText->assign(in.Text(), dwTextLen);
+            pHash->assign(szHashText);
+        } catch (const std::exception&) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            bResult = false;
+        }
     }
-    // A store that cannot be written is taken back in the document, so the
-    // next write of anything else does not carry it.
-    TLSEntryState before;
-    if (bResult && !bCancel) bResult = before.Take(pXml, szPath);
-    if (bResult && !bCancel) bResult = pXml->PPPS(szPath, in.Text());
-    if (bResult && !bCancel) bResult = pXml->PutAtt(szPath, kHashAttr, szHashText);
-    if (bResult && !bCancel) bResult = WriteOrUndo([&] { before.PutBack(pXml, szPath); });
-    return LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoEncCrypt failed!");
+    return bResult;
 }
 
 // ---------------------------------------------------------------------------
@@ -337,6 +358,14 @@ bool TfrmDlgSafe::DoDecCrypt(const char* pszName, const char* pszText, const cha
     LS_TRACE_LOG(nullptr, "TfrmDlgSafe::DoDecCrypt");
     ClearLSError(pErrHandler);
     bCancel = false;
+    const bool bResult = OpenRecord(pszName, pszText, pszHash, nMode, false, nullptr);
+    return LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoDecCrypt failed!");
+}
+
+bool TfrmDlgSafe::OpenRecord(const char* pszName, const char* pszText, const char* pszHash, int nMode, bool bStrict,
+                             TLSReadFault* pFault)
+{
+    if (pFault) *pFault = READ_OK;
 
     bool bResult = pszText != nullptr && pszName != nullptr && pszHash != nullptr;
     if (!bResult) SetLastError(ERROR_INVALID_PARAMETER);
@@ -371,7 +400,17 @@ bool TfrmDlgSafe::DoDecCrypt(const char* pszName, const char* pszText, const cha
             DWORD dwHashTextLen = sizeof(szHashText);
             bResult = pTools->Bin2Text(reinterpret_cast<const BYTE*>(szHash), dwHashLen, szHashText, &dwHashTextLen);
         }
-        if (bResult && _stricmp(szHashText, pszHash) != 0) ReportChangedEntry(pszName);
+        if (bResult && _stricmp(szHashText, pszHash) != 0) {
+            if (!bStrict) {
+                ReportChangedEntry(pszName);
+            } else {
+                // Read to be written again: a changed text must not get a
+                // fresh, valid hash.
+                if (pFault) *pFault = READ_CHANGED;
+                bResult = false;
+                SetLastError(ERROR_INVALID_DATA);
+            }
+        }
     }
 
     DWORD dwLen = 0;
@@ -398,7 +437,7 @@ bool TfrmDlgSafe::DoDecCrypt(const char* pszName, const char* pszText, const cha
         }
         if (bResult && memcmp(out.Get(), kMarker, kMarkerLen) != 0) {
             bWrongPassword = true;
-            bPasswordFailed = true;
+            if (!bStrict) bPasswordFailed = true;
             bCancel = true;
             bResult = false;
             SetLastError(ERROR_INVALID_PASSWORD);
@@ -411,7 +450,11 @@ bool TfrmDlgSafe::DoDecCrypt(const char* pszName, const char* pszText, const cha
         }
     }
 
-    if (bWrongPassword) {
+    if (bWrongPassword && bStrict) {
+        // The caller tells the user, naming the entry.
+        if (pFault) *pFault = READ_WRONGKEY;
+        bCancel = false;
+    } else if (bWrongPassword) {
         if (pLog) pLog->Msg(LS_LOG_INFO, "%s", DLS_PASSWORDWRONG());
         btnLogFile->SetEnabled(true);
         ClearLSError(pErrHandler);
@@ -448,5 +491,6 @@ bool TfrmDlgSafe::DoDecCrypt(const char* pszName, const char* pszText, const cha
             SetLastError(ERROR_INVALID_DATA);
         }
     }
-    return LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoDecCrypt failed!");
+    if (!bResult && pFault && *pFault == READ_OK) *pFault = READ_DAMAGED;
+    return bResult;
 }

@@ -25,7 +25,7 @@ constexpr size_t kLabelLen = 3;
 
 }  // namespace
 
-bool TfrmDlgSafe::DoGetCertPassword(char* pszPassword, bool bNoScratch)
+bool TfrmDlgSafe::DoGetCertPassword(char* pszPassword, bool bNoScratch, bool bNewKeyFile)
 {
     LS_TRACE_LOG(nullptr, "TfrmDlgSafe::DoGetCertPassword");
     ClearLSError(pErrHandler);
@@ -94,7 +94,8 @@ bool TfrmDlgSafe::DoGetCertPassword(char* pszPassword, bool bNoScratch)
 
     if (bResult && !bCancel) {
         bResult = pKeyTools->DoGetKeyFilePassword(szKeyFile, bNoScratch ? nullptr : szScratch, pszPassword,
-                                                  CERT_PASSWORD_MAX_LEN, pCerts, nCount, 1, 0, 1, 0, 0, 0);
+                                                  CERT_PASSWORD_MAX_LEN, pCerts, nCount, 1, bNewKeyFile ? 1 : 0, 1, 0,
+                                                  0, 0);
     }
 
     delete pKeyTools;

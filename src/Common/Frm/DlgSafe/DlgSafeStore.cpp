@@ -5,6 +5,7 @@
 //
 // No entry field passes through this unit: it sees entry names, element
 // names and element paths only.
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -278,6 +279,38 @@ bool TfrmDlgSafe::GetTagByAttr(const char* pszName, char* pszTag)
     // Not found is an answer, not a failure: nothing is recorded.
     if (!bFound) SetLastError(ERROR_NOT_FOUND);
     return bResult && bFound;
+}
+
+bool TfrmDlgSafe::ListEntryElements(std::vector<TLSEntryElement>* pEntries)
+{
+    bool bResult = pEntries != nullptr && pXml != nullptr;
+    if (!bResult) SetLastError(ERROR_INVALID_PARAMETER);
+    char szMainTag[LS_XMLPATH_SIZE] = {};
+    std::unique_ptr<char[]> children;
+    if (bResult) bResult = GetXMLMainTag(szMainTag);
+    if (bResult) bResult = ListChildren(pXml, szMainTag, children);
+    if (bResult) {
+        try {
+            pEntries->clear();
+            char szPath[LS_XMLPATH_SIZE] = {};
+            char szName[LS_TEXT_SIZE] = {};
+            // The entries the list shows: a child without a name ends them.
+            for (const char* pszChild = children.get(); *pszChild; pszChild += strlen(pszChild) + 1) {
+                if (!LSStrFormat(szPath, sizeof(szPath), "%s.%s", szMainTag, pszChild)) break;
+                if (!pXml->GetAtt(szPath, kNameAttr, szName, sizeof(szName))) break;
+                pEntries->push_back({szName, szPath});
+            }
+            std::stable_sort(pEntries->begin(), pEntries->end(),
+                             [](const TLSEntryElement& a, const TLSEntryElement& b) {
+                                 return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.name.c_str(), -1,
+                                                       b.name.c_str(), -1) == CSTR_LESS_THAN;
+                             });
+        } catch (const std::exception&) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            bResult = false;
+        }
+    }
+    return bResult;
 }
 
 bool TfrmDlgSafe::GetNextFreeTagNum(int* pnNum)

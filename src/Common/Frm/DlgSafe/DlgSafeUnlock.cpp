@@ -97,13 +97,7 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
     // A file that does not exist yet has no version.
     const bool bVersionKnown = going() && DoGetSafeFileVersion(szVersion);
     bool bReported = false;
-    if (going() && bVersionKnown && lstrcmpiA(szVersion, kConvertVersion) == 0) {
-        // A safe of the generation that needs converting: this version cannot
-        // convert it, so it is refused before anything asks for a key or
-        // reads it, and the user is told.
-        bReported = true;
-        bResult = DoConvertOldSafeFileVersion(true);
-    }
+    bool bConvertAfterLoad = false;
     {
         // The password lives here only until the key strings are made from
         // it; the dialog keeps it in szPassword while the safe is open.
@@ -113,8 +107,10 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
                 // The oldest safes: the user types the password.
                 HideStartUpForm(pOwner);
                 nCryptMode = LS_CRYPT_LEGACY;
+                bTypedPassword = true;
                 btnKonvert->Show();
                 btnChangePassword->Show();
+                pumChangePassword->SetVisible(true);
                 if (!TLSFile::FileExists(pOwner, szSafe))
                     bResult = TVornixDyn::DYN_DoInputPasswordChange(pOwner, Handle(), password.sz,
                                                                     sizeof(password.sz), &bCancel);
@@ -122,12 +118,19 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
                     bResult = TVornixDyn::DYN_DoInputPassword(pOwner, Handle(), password.sz, sizeof(password.sz),
                                                               &bCancel);
             } else {
-                // Every other safe: the password from the key file.
+                // Every other safe: the password from the key file, which
+                // the user does not change here (it protects the user's
+                // other safes and backups too).
                 nCryptMode = LS_CRYPT_LEGACY;
+                bTypedPassword = false;
                 btnKonvert->Hide();
                 btnChangePassword->Hide();
+                pumChangePassword->SetVisible(false);
                 bResult = DoGetCertPassword(password.sz, false);
                 if (!bResult) bPasswordFailed = true;
+                // A safe of the generation before keeps the legacy format
+                // until it is converted, right after it is listed.
+                else if (bVersionKnown && lstrcmpiA(szVersion, kConvertVersion) == 0) bConvertAfterLoad = true;
                 else nCryptMode = LS_CRYPT_CURRENT;
             }
         }
@@ -154,6 +157,11 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
         // The top entry was read: a password that does not fit it has been
         // told to the user there.
         if (bPasswordFailed) bReported = true;
+    }
+    if (going() && bConvertAfterLoad) {
+        // Converted without asking; a failure has been told by the conversion.
+        bResult = DoConvertOldSafeFileVersion(true);
+        if (!bResult) bReported = true;
     }
     if (going()) {
         if (pLog) pLog->Msg(LS_LOG_INFO, DLS_LOG_OPENSAFEOK(), szUser);
