@@ -226,6 +226,54 @@ TEST_F(SafeConvert, ATypedPasswordSafeIsConvertedWithTheButtonAndThenOpensWithTh
     EXPECT_EQ(m_pDlg->nCryptMode, LS_CRYPT_CURRENT);
 }
 
+TEST_F(SafeConvert, WithoutACertificateTheCertificateManagerIsOfferedAndNoMeansNothingChanges)
+{
+    WriteSafe({{"Alpha", kAlpha}}, kTyped, "LSVER300", LS_CRYPT_LEGACY);
+    char szKeyFile[LS_PATH_SIZE] = {};
+    ASSERT_TRUE(TVornixReg::QOVGetKeyFile(m_pOwner, 1, nullptr, szKeyFile, true));
+    ASSERT_TRUE(DeleteFileA(szKeyFile));
+    ASSERT_TRUE(m_cert.DeleteCertificate());
+    const std::string before = SafeBytes();
+
+    Recreate();
+    ui::Answer password({"TfrmInputPassword"}, ui::TypeAndPress(kTyped, DLS_DLG_BTN_OK()));
+    std::vector<std::string> questions;
+    bool bStillOffered = false;
+    bool bCancel = false;
+    EXPECT_TRUE(Open(&bCancel, [&](HWND hDlg) {
+        // Yes to converting, No to the certificate manager.
+        ui::PostClick(m_pDlg->btnKonvert->Handle());
+        for (int i = 0; i < 200 && questions.size() < 2; ++i) {
+            const HWND hBox = ui::FindTopWindow({"#32770"});
+            if (hBox && GetDlgItem(hBox, IDNO)) {
+                Sleep(50);
+                std::string text;
+                for (HWND h : ui::Controls(hBox))
+                    if (lstrcmpiA(ui::ClassOf(h).c_str(), "Static") == 0) text += ui::TextOf(h);
+                const bool bNo = text.find(DLS_TXT_CONVERT_NEEDS_CERT()) != std::string::npos;
+                for (int k = 0; k < 20 && IsWindow(hBox) && IsWindowVisible(hBox); ++k) {
+                    ui::PressButtonId(hBox, bNo ? IDNO : IDYES);
+                    ui::WaitForWindowGone(hBox, 300);
+                }
+                questions.push_back(text);
+            }
+            Sleep(50);
+        }
+        ui::Pump(500);
+        bStillOffered = IsWindowVisible(m_pDlg->btnKonvert->Handle()) != FALSE;
+        return ui::PressButton(hDlg, DLS_BTN_SCHLIESSEN());
+    }));
+    EXPECT_TRUE(password.Wait());
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_NE(questions[0].find(DLS_TXT_ASKCONVERT_SAFE()), std::string::npos) << questions[0];
+    EXPECT_NE(questions[1].find(DLS_TXT_CONVERT_NEEDS_CERT()), std::string::npos) << questions[1];
+    EXPECT_TRUE(bStillOffered);
+    EXPECT_EQ(SafeBytes(), before);
+    EXPECT_EQ(GetFileAttributesA(m_backup.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(szKeyFile), INVALID_FILE_ATTRIBUTES) << "no key file for nobody";
+    EXPECT_EQ(Log().find(DLS_LOG_CONVERTSAFEFAILED()), std::string::npos) << "declining is no failure";
+}
+
 TEST_F(SafeConvert, ACurrentSafeIsLeftAsItIsAndDecliningChangesNothing)
 {
     struct Case {
