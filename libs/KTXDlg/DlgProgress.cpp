@@ -148,6 +148,10 @@ void TfrmDlgProgress::DoPumpOwnMessages()
         for (int n = 0; n < 64 && PeekMessageA(&msg, hWnd, 0, 0, PM_REMOVE); ++n) Application->DispatchOne(msg);
     }
     RedrawWindow(Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    // What was painted reaches the screen only when the thread looks at its
+    // queue as a whole; nothing is taken from it here.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
 }
 
 // ---------------------------------------------------------------------------
