@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "DlgPasswordGenerator.h"
 #include "KTXCMN32.h"
