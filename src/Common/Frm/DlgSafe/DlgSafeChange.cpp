@@ -27,6 +27,9 @@ constexpr char kCompanionExt[] = ".xmk";
 constexpr size_t kMaxSafePath = LS_PATH_SIZE - 1;
 // What the progress dialog shows above its bar.
 constexpr int kProgressTextId = 10011;
+// Painting a step costs more than re-encrypting an entry: a large safe shows
+// about this many steps, evenly spread, and its last entry.
+constexpr int kProgressSteps = 250;
 
 // A password copied out of the caller's buffer (which may be szPassword
 // itself), wiped when it goes out of scope.
@@ -113,7 +116,8 @@ bool TfrmDlgSafe::ReEncryptEntries(const char* pszOldPassword, const char* pszNe
     const int nCount = static_cast<int>(entries.size());
     for (int i = 0; i < nCount && bResult; ++i) {
         const TLSEntryElement& entry = entries[static_cast<size_t>(i)];
-        ProgressStep(entry.name.c_str(), i, nCount);
+        if (nCount <= kProgressSteps || i % (nCount / kProgressSteps) == 0 || i == nCount - 1)
+            ProgressStep(entry.name.c_str(), i, nCount);
         TLSEntryState before;
         bResult = before.Take(pXml, entry.path.c_str());
         // An entry that was never stored has nothing to re-encrypt: it goes
