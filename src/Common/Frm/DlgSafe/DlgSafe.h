@@ -210,6 +210,18 @@ public:
     void memoSafeMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);
     // Wires the handlers above (called once while the dialog is built).
     void WireFieldActions();
+
+private:
+    // The URL field's text, checked and possibly rewritten, in a
+    // LS_PATH_SIZE buffer; false when it is empty, does not fit or is not
+    // usable as a URL.
+    bool GetCheckedURL(char* pszURL);
+    // What the mouse handlers of the four fields do.
+    void FieldMouseDown(int X, int Y);
+    void FieldMouseUp(int X, int Y);
+    void FieldMouseMove(TShiftState Shift, int X, int Y, TEdit* pField);
+
+public:
     // --- end of field actions ---
 
     // Choice of the safe file when the settings name none: the path of a new
