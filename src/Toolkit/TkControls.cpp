@@ -379,7 +379,10 @@ void TWinControl::CreateHandle(const char* pszClass, DWORD dwStyle, DWORD dwExSt
             SetWindowSubclass(hWnd, &TWinControl::SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
         }
     } else {
-        if (!RegisterToolkitClass(pszToolkitClass, &TWinControl::ToolkitWndProc, CS_DBLCLKS)) {
+        // The toolkit draws these controls to fit their size (bevels, centred
+        // captions): a resize repaints them whole.
+        if (!RegisterToolkitClass(pszToolkitClass, &TWinControl::ToolkitWndProc,
+                                  CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW)) {
             throw ETkError::FromSystem("RegisterClassEx");
         }
         m_bNative = false;
@@ -675,8 +678,10 @@ RECT TWinControl::GetBounds() const
 void TWinControl::ApplyBounds(const RECT& rc)
 {
     if (!m_hWnd) return;
+    // A control that moves is painted anew at its place: the bits copied from
+    // its old place may show what was drawn before the move.
     SetWindowPos(m_hWnd, nullptr, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
 }
 
 void TWinControl::ApplyVisible()

@@ -164,6 +164,28 @@ void TSpeedButton::SetFlat(bool bFlat)
     Invalidate();
 }
 
+void TSpeedButton::SetWordWrap(bool bWrap)
+{
+    m_bWordWrap = bWrap;
+    Invalidate();
+}
+
+SIZE TSpeedButton::TextExtent(int cxAvail) const
+{
+    SIZE size{0, 0};
+    const std::string text = Caption();
+    HDC hdc = GetDC(m_hWnd);
+    if (!hdc) return size;
+    HGDIOBJ hOld = SelectObject(hdc, m_font.Handle());
+    RECT rc{0, 0, cxAvail > 0 ? cxAvail : 0x7FFF, 0};
+    DrawTextA(hdc, text.c_str(), -1, &rc, DT_CALCRECT | DT_CENTER | (m_bWordWrap ? DT_WORDBREAK : DT_SINGLELINE));
+    SelectObject(hdc, hOld);
+    ReleaseDC(m_hWnd, hdc);
+    size.cx = rc.right - rc.left;
+    size.cy = rc.bottom - rc.top;
+    return size;
+}
+
 void TSpeedButton::SetGlyph(HBITMAP hBitmap, bool bOwn)
 {
     if (m_hGlyph && m_bOwnGlyph && m_hGlyph != hBitmap) DeleteObject(m_hGlyph);
@@ -204,6 +226,14 @@ void TSpeedButton::PaintWindow(HDC hdc)
         SetBkMode(hdc, TRANSPARENT);
         HGDIOBJ hOld = SelectObject(hdc, m_font.Handle());
         UINT flags = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS;
+        if (m_bWordWrap) {
+            // Lines broken between words, the block centred as one line is.
+            flags = DT_CENTER | DT_WORDBREAK | DT_END_ELLIPSIS;
+            RECT calc = inner;
+            DrawTextA(hdc, text.c_str(), -1, &calc, (flags & ~DT_END_ELLIPSIS) | DT_CALCRECT);
+            const int cyText = calc.bottom - calc.top;
+            if (cyText < inner.bottom - inner.top) inner.top += ((inner.bottom - inner.top) - cyText) / 2;
+        }
         if (bEnabled) {
             SetTextColor(hdc, TkColorToRGB(m_font.Color(), GetSysColor(COLOR_BTNTEXT)));
             DrawTextA(hdc, text.c_str(), -1, &inner, flags);

@@ -47,6 +47,12 @@ public:
     void SetFlat(bool bFlat);
     // A glyph drawn left of the caption (owned by the button when bOwn).
     void SetGlyph(HBITMAP hBitmap, bool bOwn = true);
+    // The caption broken into lines between words where it does not fit.
+    bool WordWrap() const { return m_bWordWrap; }
+    void SetWordWrap(bool bWrap);
+    // The size the caption needs in the button's font: on one line, or, with
+    // WordWrap, broken into lines no wider than cxAvail.
+    SIZE TextExtent(int cxAvail = 0) const;
 
 protected:
     LRESULT WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam) override;
@@ -54,6 +60,7 @@ protected:
 
 private:
     bool m_bFlat = true;
+    bool m_bWordWrap = false;
     bool m_bHot = false;
     bool m_bPressed = false;
     HBITMAP m_hGlyph = nullptr;

@@ -639,12 +639,15 @@ std::string ArtifactsFolder()
 
 }  // namespace
 
-std::string Screenshot(const std::string& name, HWND hWnd)
+std::vector<uint32_t> Capture(HWND hWnd, int* pWidth, int* pHeight)
 {
+    std::vector<uint32_t> pixels;
     RECT rc{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     if (hWnd) GetWindowRect(hWnd, &rc);
-    int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    if (w <= 0 || h <= 0) return std::string();
+    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    if (pWidth) *pWidth = w > 0 ? w : 0;
+    if (pHeight) *pHeight = h > 0 ? h : 0;
+    if (w <= 0 || h <= 0) return pixels;
     HDC hScreen = GetDC(nullptr);
     HDC hMem = CreateCompatibleDC(hScreen);
     BITMAPINFO bi{};
@@ -656,39 +659,48 @@ std::string Screenshot(const std::string& name, HWND hWnd)
     bi.bmiHeader.biCompression = BI_RGB;
     void* pBits = nullptr;
     HBITMAP hBmp = CreateDIBSection(hScreen, &bi, DIB_RGB_COLORS, &pBits, nullptr, 0);
-    std::string path;
     if (hBmp && pBits) {
         HGDIOBJ hOld = SelectObject(hMem, hBmp);
         BitBlt(hMem, 0, 0, w, h, hScreen, rc.left, rc.top, SRCCOPY);
         GdiFlush();
-        std::string rows;
-        rows.reserve(static_cast<size_t>(h) * (static_cast<size_t>(w) * 3 + 1));
-        const unsigned char* px = static_cast<const unsigned char*>(pBits);
-        for (int y = 0; y < h; ++y) {
-            rows += '\0';   // no filter
-            const unsigned char* row = px + static_cast<size_t>(y) * static_cast<size_t>(w) * 4;
-            for (int x = 0; x < w; ++x) {
-                rows += static_cast<char>(row[x * 4 + 2]);
-                rows += static_cast<char>(row[x * 4 + 1]);
-                rows += static_cast<char>(row[x * 4 + 0]);
-            }
-        }
+        const uint32_t* px = static_cast<const uint32_t*>(pBits);
+        pixels.assign(px, px + static_cast<size_t>(w) * static_cast<size_t>(h));
+        for (uint32_t& p : pixels) p &= 0x00FFFFFFu;
         SelectObject(hMem, hOld);
-        std::string png = EncodePng(w, h, rows);
-        std::string folder = ArtifactsFolder();
-        CreateDirectoryA(folder.c_str(), nullptr);
-        path = folder + "\\" + name + ".png";
-        HANDLE hFile = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD written = 0;
-        bool ok = hFile != INVALID_HANDLE_VALUE &&
-                  WriteFile(hFile, png.data(), static_cast<DWORD>(png.size()), &written, nullptr) &&
-                  written == png.size();
-        if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
-        if (!ok) path.clear();
     }
     if (hBmp) DeleteObject(hBmp);
     DeleteDC(hMem);
     ReleaseDC(nullptr, hScreen);
+    return pixels;
+}
+
+std::string Screenshot(const std::string& name, HWND hWnd)
+{
+    int w = 0, h = 0;
+    const std::vector<uint32_t> pixels = Capture(hWnd, &w, &h);
+    if (pixels.empty()) return std::string();
+    std::string rows;
+    rows.reserve(static_cast<size_t>(h) * (static_cast<size_t>(w) * 3 + 1));
+    for (int y = 0; y < h; ++y) {
+        rows += '\0';   // no filter
+        const uint32_t* row = pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+        for (int x = 0; x < w; ++x) {
+            rows += static_cast<char>((row[x] >> 16) & 0xFF);
+            rows += static_cast<char>((row[x] >> 8) & 0xFF);
+            rows += static_cast<char>(row[x] & 0xFF);
+        }
+    }
+    const std::string png = EncodePng(w, h, rows);
+    const std::string folder = ArtifactsFolder();
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string path = folder + "\\" + name + ".png";
+    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    const bool ok = hFile != INVALID_HANDLE_VALUE &&
+                    WriteFile(hFile, png.data(), static_cast<DWORD>(png.size()), &written, nullptr) &&
+                    written == png.size();
+    if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
+    if (!ok) path.clear();
     return path;
 }
 

@@ -22,6 +22,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -174,6 +175,9 @@ void Pump(DWORD ms);
 //   ui::SetDispatcher([](MSG& m) { Application->DispatchOne(m); });
 void SetDispatcher(std::function<void(MSG&)> dispatcher);
 
+// The pixels (0x00RRGGBB, rows top down) of the screen (hWnd null) or of a
+// window's rectangle as the screen shows it; empty when there is nothing.
+std::vector<uint32_t> Capture(HWND hWnd, int* pWidth, int* pHeight);
 // Saves a PNG of the screen (hWnd null) or of a window's rectangle under the
 // folder named by KTX_ARTIFACTS (or the temporary folder); returns the
 // Windows path written, or an empty text on failure. name: "toolkit-form".

@@ -7,9 +7,11 @@
 // None of them ever reaches a trace line.
 #include "DlgSafe.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "KTXLANG.h"
 #include "KTXTOOLS.h"
@@ -19,6 +21,21 @@
 namespace {
 
 constexpr unsigned kStartUpInterval = 140;
+// The bars: tool buttons and bottom buttons (pixels).
+constexpr int kBarMargin = 4;
+constexpr int kToolTop = 4;
+constexpr int kToolHeight = 42;
+constexpr int kToolGap = 4;
+constexpr int kToolPadding = 14;
+constexpr int kMinToolWidth = 56;
+constexpr int kButtonLeft = 8;
+constexpr int kButtonWidth = 96;
+constexpr int kButtonGap = 8;
+constexpr int kButtonPadding = 20;
+constexpr int kCloseLeft = 8 + 4 * 104;
+// The fields right of their labels.
+constexpr int kLabelGap = 8;
+constexpr int kFieldLeft = 380;
 constexpr unsigned kPollInterval = 100;
 // Library dialogs appear this far right of and below the dialog's corner.
 constexpr int kDlgOffset = 100;
@@ -378,6 +395,9 @@ bool TfrmDlgSafe::DoLSClassInit(TLSOwner* pOwnerHandle)
     btnBrowserOeffnen->SetShowHint(true);
     btnPasswortSichtbar->SetHint(DLS_HINT_PASSWORT_KLAR());
     btnPasswortSichtbar->SetShowHint(true);
+    // Captions of any length, in any language, fit.
+    LayoutLabels();
+    LayoutBars();
 
     // Nothing is selected yet.
     btnEintragLoeschen->SetEnabled(false);
@@ -502,6 +522,77 @@ void TfrmDlgSafe::FormResize(TObject* Sender)
 {
     if (Width() < RESIZE_MIN_WIDTH) SetWidth(RESIZE_MIN_WIDTH);
     if (Height() < RESIZE_MIN_HEIGHT) SetHeight(RESIZE_MIN_HEIGHT);
+    LayoutBars();
+}
+
+int TfrmDlgSafe::TextWidth(TControl* pControl) const
+{
+    const std::string text = pControl->Caption();
+    HDC hdc = GetDC(nullptr);
+    if (!hdc) return 0;
+    HGDIOBJ hOld = SelectObject(hdc, pControl->Font()->Handle());
+    RECT rc{0, 0, 0, 0};
+    DrawTextA(hdc, text.c_str(), -1, &rc, DT_CALCRECT | DT_SINGLELINE);
+    SelectObject(hdc, hOld);
+    ReleaseDC(nullptr, hdc);
+    return rc.right - rc.left;
+}
+
+void TfrmDlgSafe::LayoutBars()
+{
+    // The tool bar: the visible buttons side by side, each as wide as its
+    // caption needs. When one line each does not fit the bar, captions break
+    // between words onto two lines.
+    TSpeedButton* const apTools[] = {btnNeuerEintrag, btnEintragLoeschen, btnKeyGenerator, btnChangeTresorFile,
+                                      btnCertMgr,      btnChangePassword,  btnKonvert};
+    std::vector<TSpeedButton*> tools;
+    for (TSpeedButton* p : apTools)
+        if (p->Visible()) tools.push_back(p);
+    const int cxBar = pnlTop->ClientWidth() - 2 * kBarMargin;
+    int nSingle = 0;
+    for (TSpeedButton* p : tools) {
+        p->SetWordWrap(false);
+        nSingle += std::max(static_cast<int>(p->TextExtent().cx) + kToolPadding, kMinToolWidth) + kToolGap;
+    }
+    const bool bWrap = nSingle - kToolGap > cxBar;
+    int x = kBarMargin;
+    for (TSpeedButton* p : tools) {
+        p->SetWordWrap(bWrap);
+        // Wrapped: as wide as its longest word, or as its whole caption when
+        // that is no wider than a comfortable two-line button.
+        const int cxText = static_cast<int>(bWrap ? p->TextExtent(1).cx : p->TextExtent().cx);
+        const int cx = std::max(cxText + kToolPadding, kMinToolWidth);
+        p->SetBounds(x, kToolTop, cx, kToolHeight);
+        x += cx + kToolGap;
+    }
+
+    // The bottom bar: each button at least as wide as before, wider when its
+    // caption needs it; the close button keeps its place after the others.
+    TButton* const apButtons[] = {btnHilfe, btnAbout, btnLogFile, btnSave};
+    x = kButtonLeft;
+    for (TButton* p : apButtons) {
+        if (!p->Visible()) continue;
+        const int cx = std::max(TextWidth(p) + kButtonPadding, kButtonWidth);
+        p->SetBounds(x, p->Top(), cx, p->Height());
+        x += cx + kButtonGap;
+    }
+    const int cxClose = std::max(TextWidth(btnClose) + kButtonPadding, kButtonWidth);
+    btnClose->SetBounds(std::max(x, kCloseLeft), btnClose->Top(), cxClose, btnClose->Height());
+}
+
+void TfrmDlgSafe::LayoutLabels()
+{
+    // The fields start right of the longest of their labels.
+    TLabel* const apLabels[] = {txtBenutzername, txtPasswort, txtURL};
+    int cxLabel = 0;
+    for (TLabel* p : apLabels) cxLabel = std::max(cxLabel, TextWidth(p));
+    const int xField = std::max(txtBenutzername->Left() + cxLabel + kLabelGap, kFieldLeft);
+    for (TLabel* p : apLabels) p->SetBounds(p->Left(), p->Top(), xField - kLabelGap - p->Left(), p->Height());
+    TEdit* const apFields[] = {editBenutzername, editPasswort, editURL};
+    for (TEdit* p : apFields) {
+        const int xRight = p->Left() + p->Width();
+        p->SetBounds(xField, p->Top(), xRight - xField, p->Height());
+    }
 }
 
 void TfrmDlgSafe::FormClose(TObject* Sender, TCloseAction& Action)

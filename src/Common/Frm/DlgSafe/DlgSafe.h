@@ -348,6 +348,11 @@ private:
     static bool ItemCaption(TListItem* pItem, std::string* pCaption);
     void BuildControls();
     void WireEvents();
+    // Lays out the tool bar and the bottom bar for the visible buttons and
+    // the length of their captions, and the fields right of their labels.
+    void LayoutBars();
+    void LayoutLabels();
+    int TextWidth(TControl* pControl) const;
     // Puts hPrevOwnerWnd back into the owner's slot if this dialog took it
     // and the slot still names this dialog.
     void RestoreOwnerWindow();

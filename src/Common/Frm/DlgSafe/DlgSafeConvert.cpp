@@ -161,6 +161,7 @@ bool TfrmDlgSafe::DoConvertOldSafeFileVersion(bool bSilent)
         btnKonvert->Hide();
         btnChangePassword->Hide();
         pumChangePassword->SetVisible(false);
+        LayoutBars();
         if (pLog) pLog->Msg(LS_LOG_INFO, "%s", DLS_LOG_CONVERTSAFEOK());
         if (pSelected) {
             DoDecCryptItem(pSelected, nCryptMode);
@@ -183,6 +184,7 @@ bool TfrmDlgSafe::DoConvertOldSafeFileVersion(bool bSilent)
             if (bTypedPassword) {
                 btnKonvert->Show();
                 btnChangePassword->Show();
+                LayoutBars();
             }
             if (pLog) pLog->Msg(LS_LOG_INFO, "%s", DLS_LOG_CONVERTSAFEFAILED());
         }

@@ -191,6 +191,8 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
 
     HideStartUpForm(pOwner);
     if (bSafeOpen) {
+        // The tool bar as this safe offers it.
+        LayoutBars();
         ShowModal();
     } else if (pLog) {
         pLog->Msg(LS_LOG_INFO, DLS_LOG_OPENSAFEFAILED(), szUser);
