@@ -1029,6 +1029,16 @@ void TUpDown::SetAssociate(TWinControl* pBuddy)
     if (!m_hWnd) return;
     SendMessageA(m_hWnd, UDM_SETBUDDY, reinterpret_cast<WPARAM>(pBuddy ? pBuddy->Handle() : nullptr), 0);
     SendMessageA(m_hWnd, UDM_SETPOS32, 0, static_cast<LPARAM>(m_position));
+    // Placed at the buddy's right edge, the arrows take that part of it: the
+    // buddy ends where they begin (some systems leave it as wide as before,
+    // with its text under the arrows).
+    if (pBuddy) {
+        const RECT rcBuddy = pBuddy->BoundsRect();
+        const RECT rcSelf = BoundsRect();
+        if (rcSelf.left > rcBuddy.left && rcSelf.left < rcBuddy.right && rcSelf.top < rcBuddy.bottom &&
+            rcSelf.bottom > rcBuddy.top)
+            pBuddy->SetBounds(rcBuddy.left, rcBuddy.top, rcSelf.left - rcBuddy.left, rcBuddy.bottom - rcBuddy.top);
+    }
 }
 
 void TUpDown::SetMin(int value)
