@@ -22,6 +22,8 @@ const std::map<std::string, int> kProgramFormats = {
     {"DLS_TXT_WRONGHASHVALUE", 2}, {"DLS_LOG_WRONGHASHVALUE", 1},  {"DLS_TXT_ENTRY_UNREADABLE", 2},
     {"DLS_TXT_ENTRY_OTHERKEY", 2}, {"DLS_LOG_ENTRY_UNREADABLE", 1}, {"DLS_TXT_SAFEFILE_EXISTS", 1},
     {"DLS_LOG_SAFEMOVED", 2},
+    {"DLS_TXT_FAILED_OPEN", 1},    {"DLS_TXT_FAILED_CREATE", 1},   {"DLS_TXT_FAILED_CHANGE", 1},
+    {"DLS_TXT_CAUSE_DAMAGED", 1},  {"DLS_TXT_CAUSE_KEYFILE_AT", 2},
 };
 
 // The conversions of a text, one letter group per conversion ("s", "d",
