@@ -405,6 +405,24 @@ private:
     // The user's message for an entry that stopped a re-encryption.
     void ReportUnreadableEntry(const std::string& name, TLSReadFault fault, const char* pszWhat);
 
+    // --- failures told to the user (DlgSafeMessages.cpp) ---
+    // What a failure told to the user stopped: the opening of the safe (a
+    // step not named below), getting the safe password from the key file,
+    // loading the safe file, writing a new safe file, or writing a change of
+    // the open safe.
+    enum TLSFailedWork { FAILED_OPEN, FAILED_UNLOCK, FAILED_LOAD, FAILED_CREATE, FAILED_CHANGE };
+    // Closes a user operation as TLSError::StdErrorMsg does, but the message
+    // begins with what happened to pszFile (the safe file) and what the user
+    // can do, in the user's language: chosen by the error code the failure
+    // recorded first, or (FAILED_UNLOCK) by the reason the key file gave. The
+    // fixed failure text pszFailed follows, and the recorded failure stays
+    // under the details. Returns bResult.
+    bool StdFailureMsg(bool bResult, bool bCancelled, TLSFailedWork work, const char* pszFile, const char* pszFailed);
+    // Why the last DoGetCertPassword gave no password, in the user's
+    // language, and the key file it read; empty when there is no such reason.
+    char szKeyFailure[LS_PATH_SIZE] = {};
+    char szKeyFailureFile[LS_PATH_SIZE] = {};
+
     bool bOwnerWndTaken = false;
     bool bSectionsReady = false;
     // The fields were changed by the user since the selected entry was shown.

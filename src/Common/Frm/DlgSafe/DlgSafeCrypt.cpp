@@ -161,7 +161,7 @@ bool TfrmDlgSafe::DoEncCryptItem(TListItem* pItem, int nMode)
 
     if (bResult && !bCancel) bResult = DoEncCrypt(caption.c_str(), nMode);
     if (!bResult && !bCancel) LS_DEF_ERROR(pErrHandler, bResult, "TfrmDlgSafe::DoEncCryptItem failed!");
-    return TLSError::StdErrorMsg(pOwner, Handle(), bResult, bCancel, "TfrmDlgSafe::DoEncCryptItem failed!");
+    return StdFailureMsg(bResult, bCancel, FAILED_CHANGE, pszSafeFile, "TfrmDlgSafe::DoEncCryptItem failed!");
 }
 
 bool TfrmDlgSafe::DoEncCrypt(const char* pszName, int nMode)

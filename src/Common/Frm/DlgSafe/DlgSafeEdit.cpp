@@ -44,7 +44,7 @@ bool TfrmDlgSafe::FinishEntryChange(bool bResult, const char* pszFailed)
         OnLSChange(true);
         bCancel = false;
     }
-    return TLSError::StdErrorMsg(pOwner, Handle(), bResult, bCancelled, pszFailed);
+    return StdFailureMsg(bResult, bCancelled, FAILED_CHANGE, pszSafeFile, pszFailed);
 }
 
 bool TfrmDlgSafe::DoAddNewItem()
@@ -186,7 +186,7 @@ bool TfrmDlgSafe::DoCheckChange(TListItem* pItem, std::string& newName)
             // told why.
             if (!bResult) {
                 newName = oldName;
-                TLSError::StdErrorMsg(pOwner, Handle(), false, false, "TfrmDlgSafe::DoRenameEntry failed!");
+                StdFailureMsg(false, false, FAILED_CHANGE, pszSafeFile, "TfrmDlgSafe::DoRenameEntry failed!");
             }
         }
     } catch (const std::exception&) {

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "DlgSafe.h"
+#include "KTXLANG.h"
 #include "KTXTOOLS.h"
 #include "LSStr.h"
 
@@ -30,6 +31,10 @@ bool TfrmDlgSafe::DoGetCertPassword(char* pszPassword, bool bNoScratch, bool bNe
     LS_TRACE_LOG(nullptr, "TfrmDlgSafe::DoGetCertPassword");
     ClearLSError(pErrHandler);
     bCancel = false;
+    // Why no password came, for the user: the key file's reason, or that
+    // there is no certificate for safes.
+    szKeyFailure[0] = '\0';
+    szKeyFailureFile[0] = '\0';
 
     bool bResult = pszPassword != nullptr;
     if (!bResult) SetLastError(ERROR_INVALID_PARAMETER);
@@ -66,6 +71,7 @@ bool TfrmDlgSafe::DoGetCertPassword(char* pszPassword, bool bNoScratch, bool bNe
         bResult = TVornixReg::QOVGetCert(pOwner, szPurpose, nullptr, &nCount, nSearchMode, true, &bCancel);
         if (bResult && nCount <= 0) {
             bResult = false;
+            LSStrCopy(szKeyFailure, sizeof(szKeyFailure), DLS_TXT_NO_SAFE_CERT());
             SetLastError(ERROR_NOT_FOUND);
         }
     }
@@ -96,6 +102,12 @@ bool TfrmDlgSafe::DoGetCertPassword(char* pszPassword, bool bNoScratch, bool bNe
         bResult = pKeyTools->DoGetKeyFilePassword(szKeyFile, bNoScratch ? nullptr : szScratch, pszPassword,
                                                   CERT_PASSWORD_MAX_LEN, pCerts, nCount, 1, bNewKeyFile ? 1 : 0, 1, 0,
                                                   0, 0);
+        // The key file's reason (a text of the language library, never the
+        // password) is kept for the user's message, with the key file.
+        if (!bResult && szScratch[0]) {
+            LSStrCopy(szKeyFailure, sizeof(szKeyFailure), szScratch);
+            LSStrCopy(szKeyFailureFile, sizeof(szKeyFailureFile), szKeyFile);
+        }
     }
 
     delete pKeyTools;

@@ -67,6 +67,8 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
     bSafeClosed = false;
     // Each step of the opening runs only while everything went well so far.
     auto going = [this, &bResult] { return bResult && !bCancel && !bPasswordFailed; };
+    // What the step that stopped the opening was doing, for the user's message.
+    TLSFailedWork failedWork = FAILED_OPEN;
 
     if (going()) bResult = pTools != nullptr && pTools->GetUsrNam(szUser, sizeof(szUser));
     if (going()) {
@@ -127,7 +129,10 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
                 btnChangePassword->Hide();
                 pumChangePassword->SetVisible(false);
                 bResult = DoGetCertPassword(password.sz, false);
-                if (!bResult) bPasswordFailed = true;
+                if (!bResult) {
+                    bPasswordFailed = true;
+                    failedWork = FAILED_UNLOCK;
+                }
                 // A safe of the generation before keeps the legacy format
                 // until it is converted, right after it is listed.
                 else if (bVersionKnown && lstrcmpiA(szVersion, kConvertVersion) == 0) bConvertAfterLoad = true;
@@ -147,13 +152,16 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
             TVornixReg::WriteToBackup(pOwner, szSafe);
             ClearLSError(pErrHandler);
             bResult = pXml->Init(szSafe);
+            if (!bResult) failedWork = FAILED_LOAD;
         } else {
             bResult = pXml->New(kCurrentVersion);
             if (bResult) bResult = pXml->Write(szSafe, nullptr);
+            if (!bResult) failedWork = FAILED_CREATE;
         }
     }
     if (going()) {
         bResult = DoListSafe();
+        if (!bResult) failedWork = FAILED_LOAD;
         // The top entry was read: a password that does not fit it has been
         // told to the user there.
         if (bPasswordFailed) bReported = true;
@@ -184,10 +192,11 @@ bool TfrmDlgSafe::ShowModalSafe(const char* pszCaption, bool* pbCancel)
         }
     }
     // An unlock that failed without the user having been told (no password
-    // from the key file, a safe file that cannot be read, ...) is reported
-    // here, while the error record still names the cause; a cancel is not.
+    // from the key file, a safe file that cannot be read or made, ...) is
+    // reported here, in the user's words, while the error record still names
+    // the cause; a cancel is not.
     if (!bSafeOpen && !bCancel && !bReported)
-        TLSError::StdErrorMsg(pOwner, Handle(), false, false, "TfrmDlgSafe::ShowModalSafe failed!");
+        StdFailureMsg(false, false, failedWork, szSafe, "TfrmDlgSafe::ShowModalSafe failed!");
 
     HideStartUpForm(pOwner);
     if (bSafeOpen) {
