@@ -514,11 +514,18 @@ LRESULT TForm::WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam)
             return 0;
         }
         return DefaultHandler(uMsg, wParam, lParam);
-    case DM_GETDEFID:
+    case DM_GETDEFID: {
+        // A push button of the form that has the focus is the default while
+        // it has it: Enter presses the button the user moved to.
+        TButton* pFocused = dynamic_cast<TButton*>(FromHandle(::GetFocus()));
+        if (pFocused && pFocused->Handle() && pFocused->ParentForm() == this) {
+            return MAKELRESULT(pFocused->m_controlId, DC_HASDEFID);
+        }
         if (m_pDefaultButton && m_pDefaultButton->Handle()) {
             return MAKELRESULT(m_pDefaultButton->m_controlId, DC_HASDEFID);
         }
         return 0;
+    }
     case WM_COMMAND:
         if (lParam == 0 || (HIWORD(wParam) == BN_CLICKED && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL))) {
             WORD id = LOWORD(wParam);

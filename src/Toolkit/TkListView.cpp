@@ -28,6 +28,17 @@ int CALLBACK CompareCaptions(LPARAM l1, LPARAM l2, LPARAM)
     return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ca.c_str(), -1, cb.c_str(), -1) - CSTR_EQUAL;
 }
 
+// The in-place editor of a caption wants every key: Enter confirms and Escape
+// cancels the edit there, and neither reaches the form's default or cancel
+// button. Not every comctl32 has its editor say so itself.
+LRESULT CALLBACK CaptionEditorProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR uIdSubclass,
+                                   DWORD_PTR)
+{
+    if (uMsg == WM_GETDLGCODE) return DefSubclassProc(hWnd, uMsg, wParam, lParam) | DLGC_WANTALLKEYS;
+    if (uMsg == WM_NCDESTROY) RemoveWindowSubclass(hWnd, &CaptionEditorProc, uIdSubclass);
+    return DefSubclassProc(hWnd, uMsg, wParam, lParam);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -557,6 +568,10 @@ bool TListView::OnNotify(NMHDR* pHdr, LRESULT& lResult)
         if (!pItem) pItem = m_items.Item(nm->item.iItem);
         bool bAllow = !m_bReadOnly && pItem != nullptr;
         if (bAllow && OnEditing && CanFire()) OnEditing(this, pItem, bAllow);
+        if (bAllow) {
+            HWND hEditor = reinterpret_cast<HWND>(SendMessageA(m_hWnd, LVM_GETEDITCONTROL, 0, 0));
+            if (hEditor) SetWindowSubclass(hEditor, &CaptionEditorProc, 1, 0);
+        }
         lResult = bAllow ? FALSE : TRUE;
         return true;
     }

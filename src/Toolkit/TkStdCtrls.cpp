@@ -247,7 +247,23 @@ void TSpeedButton::PaintWindow(HDC hdc)
         }
         SelectObject(hdc, hOld);
     }
+    // The focus (a button in the tab order) is shown as on a push button.
+    if (GetFocus() == m_hWnd) {
+        RECT rcFocus = rc;
+        InflateRect(&rcFocus, -2, -2);
+        DrawFocusRect(hdc, &rcFocus);
+    }
     PaintGraphicChildren(hdc, nullptr);
+}
+
+void TSpeedButton::ReleaseSpace()
+{
+    m_bSpaceDown = false;
+    m_bPressed = false;
+    // Drawn raised again only while the mouse is over it.
+    POINT pt;
+    m_bHot = GetCursorPos(&pt) && WindowFromPoint(pt) == m_hWnd;
+    Invalidate();
 }
 
 LRESULT TSpeedButton::WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam)
@@ -310,8 +326,41 @@ LRESULT TSpeedButton::WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam)
         Invalidate();
         return r;
     }
-    case WM_GETDLGCODE:
+    case WM_GETDLGCODE: {
+        // Enter on the focused button presses it rather than the form's default button.
+        const MSG* pMsg = reinterpret_cast<const MSG*>(lParam);
+        if (pMsg && pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_RETURN) return DLGC_BUTTON | DLGC_WANTMESSAGE;
         return DLGC_BUTTON;
+    }
+    case WM_KEYDOWN:
+        if (wParam == VK_RETURN) {
+            LRESULT r = TWinControl::WndProc(uMsg, wParam, lParam);
+            if (m_hWnd) Click();
+            return r;
+        }
+        if (wParam == VK_SPACE && !m_bSpaceDown) {
+            m_bSpaceDown = true;
+            m_bPressed = true;
+            m_bHot = true;
+            Invalidate();
+        }
+        break;
+    case WM_KEYUP:
+        if (wParam == VK_SPACE && m_bSpaceDown) {
+            ReleaseSpace();
+            LRESULT r = TWinControl::WndProc(uMsg, wParam, lParam);
+            if (m_hWnd) Click();
+            return r;
+        }
+        break;
+    case WM_SETFOCUS:
+        Invalidate();
+        break;
+    case WM_KILLFOCUS:
+        // A Space press that loses the focus is no click.
+        if (m_bSpaceDown) ReleaseSpace();
+        Invalidate();
+        break;
     default:
         break;
     }
@@ -734,6 +783,24 @@ void TMemo::SetWordWrap(bool bWrap)
 void TMemo::SetCaption(const std::string& text)
 {
     TEdit::SetCaption(NormalizeNewlines(text));
+}
+
+LRESULT TMemo::WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_GETDLGCODE) {
+        // A multi-line edit wants every key, Enter included (a new line, not
+        // the default button). Tab and Escape stay with the form: Tab moves on
+        // to the next control and Escape presses the cancel button. Given to
+        // the edit, Escape would post WM_CLOSE to the memo's parent, which
+        // closes the form, or destroys a panel holding the memo.
+        LRESULT code = TEdit::WndProc(uMsg, wParam, lParam);
+        const MSG* pMsg = reinterpret_cast<const MSG*>(lParam);
+        if (pMsg && pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_TAB || pMsg->wParam == VK_ESCAPE)) {
+            code &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS);
+        }
+        return code;
+    }
+    return TEdit::WndProc(uMsg, wParam, lParam);
 }
 
 int TMemoLines::Count() const

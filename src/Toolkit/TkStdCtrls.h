@@ -36,8 +36,10 @@ private:
     bool m_bOwnerDraw = false;
 };
 
-// A flat button for tool bars: no focus, drawn flat with a frame while the
-// mouse is over it, optional bitmap left of the caption. Answers BM_CLICK.
+// A flat button for tool bars, drawn flat with a frame while the mouse is over
+// it, optional bitmap left of the caption. Answers BM_CLICK. It takes the
+// focus only when it is in the tab order (SetTabStop); there Space and Enter
+// press it, as they press a push button.
 class TSpeedButton : public TWinControl {
 public:
     explicit TSpeedButton(TWinControl* pParent);
@@ -59,12 +61,15 @@ protected:
     void PaintWindow(HDC hdc) override;
 
 private:
+    void ReleaseSpace();
     bool m_bFlat = true;
     bool m_bWordWrap = false;
     bool m_bHot = false;
     bool m_bPressed = false;
     HBITMAP m_hGlyph = nullptr;
     bool m_bOwnGlyph = false;
+    // Pressed with the Space key: clicked when the key is released.
+    bool m_bSpaceDown = false;
 };
 
 // A text drawn by its parent (no window, no focus). Transparent labels let
@@ -213,6 +218,9 @@ public:
     void SetScrollBars(TScrollStyle style);
     bool WordWrap() const { return m_bWordWrap; }
     void SetWordWrap(bool bWrap);
+
+protected:
+    LRESULT WndProc(UINT uMsg, WPARAM wParam, LPARAM lParam) override;
 
 private:
     TMemoLines m_lines;
