@@ -280,6 +280,14 @@ void TfrmDlgSafe::BuildControls()
     tmrLSUpdate->SetName("tmrLSUpdate");
     tmrLSUpdate->SetEnabled(false);
     tmrLSUpdate->SetInterval(kPollInterval);
+
+    // The keyboard: Tab goes from the list through the fields, the small
+    // buttons beside them included, to the bottom buttons; Escape closes the
+    // dialog as the close button does.
+    btnPasswortSichtbar->SetTabStop(true);
+    btnBrowserOeffnen->SetTabStop(true);
+    pnlButtons->SetTabOrder(ControlCount());
+    btnClose->SetCancel(true);
 }
 
 void TfrmDlgSafe::WireEvents()
@@ -301,6 +309,7 @@ void TfrmDlgSafe::WireEvents()
     pumEintragUmbenennen->OnClick = TkMethod(this, &TfrmDlgSafe::pumEintragUmbenennenClick);
     lstvBezeichnung->OnEdited = TkMethod(this, &TfrmDlgSafe::lstvBezeichnungEdited);
     lstvBezeichnung->OnSelectItem = TkMethod(this, &TfrmDlgSafe::lstvBezeichnungSelectItem);
+    lstvBezeichnung->OnKeyDown = TkMethod(this, &TfrmDlgSafe::lstvBezeichnungKeyDown);
     editBenutzername->OnChange = TkMethod(this, &TfrmDlgSafe::editBenutzernameChange);
     editPasswort->OnChange = TkMethod(this, &TfrmDlgSafe::editPasswortChange);
     editURL->OnChange = TkMethod(this, &TfrmDlgSafe::editURLChange);
@@ -503,6 +512,8 @@ bool TfrmDlgSafe::DoLSClassInit(TLSOwner* pOwnerHandle)
 void TfrmDlgSafe::FormShow(TObject* Sender)
 {
     bWindowClosed = false;
+    // The user starts in the entry list.
+    SetActiveControl(lstvBezeichnung);
     tmrStartUp->SetEnabled(true);
     if (nNotifyThread == 0) DoStartLSNotifyThread(pOwner, &TfrmDlgSafe::LSNotifyCallback, this, &nNotifyThread);
 }
@@ -511,6 +522,9 @@ void TfrmDlgSafe::tmrStartUpTimer(TObject* Sender)
 {
     tmrStartUp->SetEnabled(false);
     TLSTools::BringWindowToTop(Handle());
+    // In front, the keys go to the entry list unless the user has moved on.
+    const HWND hFocus = GetFocus();
+    if ((!hFocus || !IsChild(Handle(), hFocus)) && lstvBezeichnung->CanFocus()) lstvBezeichnung->SetFocus();
     if (pOwner && !bOwnerWndTaken) {
         hPrevOwnerWnd = pOwner->hOwnerWnd;
         pOwner->hOwnerWnd = Handle();

@@ -236,6 +236,10 @@ public:
     bool DoAddNewItem();
     bool DoRmvItem(TListItem* pItem);
     bool DoCheckChange(TListItem* pItem, std::string& newName);
+    // A new entry asked for by the user (button, popup item): added as
+    // DoAddNewItem adds it, then its name is open in the list's in-place
+    // editor, so the user types the name at once.
+    bool DoAddAndNameNewItem();
     void btnNeuerEintragClick(TObject* Sender);
     void pumNeuerEintragClick(TObject* Sender);
     void btnEintragLoeschenClick(TObject* Sender);
@@ -243,6 +247,8 @@ public:
     void pumEintragUmbenennenClick(TObject* Sender);
     void lstvBezeichnungEdited(TObject* Sender, TListItem* Item, std::string& Caption);
     void lstvBezeichnungSelectItem(TObject* Sender, TListItem* Item, bool Selected);
+    // Delete in the list removes the selected entry as the delete button does.
+    void lstvBezeichnungKeyDown(TObject* Sender, WORD& Key, TShiftState Shift);
     void editBenutzernameChange(TObject* Sender);
     void editPasswortChange(TObject* Sender);
     void editURLChange(TObject* Sender);

@@ -104,6 +104,17 @@ bool TfrmDlgSafe::DoAddNewItem()
     return FinishEntryChange(bResult, "TfrmDlgSafe::DoAddNewItem failed!");
 }
 
+bool TfrmDlgSafe::DoAddAndNameNewItem()
+{
+    if (!DoAddNewItem()) return false;
+    // The new entry is the selected one; the user names it in place, and
+    // confirming renames it through lstvBezeichnungEdited (Escape keeps the
+    // default name).
+    TListItem* pItem = lstvBezeichnung->Selected();
+    if (pItem && lstvBezeichnung->CanFocus()) pItem->EditCaption();
+    return true;
+}
+
 bool TfrmDlgSafe::DoRmvItem(TListItem* pItem)
 {
     LS_TRACE_LOG(nullptr, "TfrmDlgSafe::DoRmvItem");
@@ -202,12 +213,12 @@ bool TfrmDlgSafe::DoCheckChange(TListItem* pItem, std::string& newName)
 
 void TfrmDlgSafe::btnNeuerEintragClick(TObject* Sender)
 {
-    DoAddNewItem();
+    DoAddAndNameNewItem();
 }
 
 void TfrmDlgSafe::pumNeuerEintragClick(TObject* Sender)
 {
-    DoAddNewItem();
+    DoAddAndNameNewItem();
 }
 
 void TfrmDlgSafe::btnEintragLoeschenClick(TObject* Sender)
@@ -224,6 +235,16 @@ void TfrmDlgSafe::pumEintragUmbenennenClick(TObject* Sender)
 {
     TListItem* pItem = lstvBezeichnung->Selected();
     if (pItem) pItem->EditCaption();
+}
+
+void TfrmDlgSafe::lstvBezeichnungKeyDown(TObject* Sender, WORD& Key, TShiftState Shift)
+{
+    // The name editor has keys of its own; the list's Delete is the delete
+    // button's, with its question.
+    if (Key != VK_DELETE || !Shift.Empty() || lstvBezeichnung->IsEditing()) return;
+    Key = 0;
+    TListItem* pItem = lstvBezeichnung->Selected();
+    if (pItem) DoRmvItem(pItem);
 }
 
 void TfrmDlgSafe::lstvBezeichnungEdited(TObject* Sender, TListItem* Item, std::string& Caption)
