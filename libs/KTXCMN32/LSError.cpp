@@ -6,9 +6,11 @@
 // heading with the recorded detail in a read-only field, and the buttons
 // (IDYES/IDNO for a question, IDOK otherwise) captioned from the language
 // library. The box is owned by the given window, or else by the owner's
-// parent-window slot; it appears at the owner's dialog position when one is
-// set, else centred over its owner window (or the screen). Escape and the
-// close box answer "no" to a question and close a notice.
+// parent-window slot; it appears centred on that window when it is shown, else
+// centred on the work area of its monitor (the primary one without an owner
+// window), and always whole on that work area. Its caption and task bar show
+// the program's icon. Escape and the close box answer "no" to a question and
+// close a notice.
 #include <windows.h>
 
 #include <algorithm>
@@ -121,6 +123,68 @@ private:
     WORD m_nItems = 0;
 };
 
+// --- the program's icon ----------------------------------------------------------
+
+// The first icon group of the program (the process's main module): an id, or a
+// name that EnumResourceNamesA hands over only during the enumeration.
+struct IconGroupName {
+    bool bFound = false;
+    WORD wId = 0;
+    std::string text;
+    LPCSTR Get() const { return text.empty() ? MAKEINTRESOURCEA(wId) : text.c_str(); }
+};
+
+BOOL CALLBACK TakeFirstIconGroup(HMODULE, LPCSTR, LPSTR pszName, LONG_PTR lParam)
+{
+    auto* pName = reinterpret_cast<IconGroupName*>(lParam);
+    try {
+        if (IS_INTRESOURCE(pszName)) {
+            pName->wId = LOWORD(reinterpret_cast<ULONG_PTR>(pszName));
+        } else {
+            pName->text = pszName;
+        }
+        pName->bFound = true;
+    } catch (...) {
+        pName->bFound = false;
+    }
+    return FALSE;  // the first group is the one Explorer shows for the program
+}
+
+struct ProgramIcons {
+    HICON hSmall = nullptr;
+    HICON hBig = nullptr;
+    ProgramIcons()
+    {
+        HMODULE hExe = GetModuleHandleA(nullptr);
+        IconGroupName name;
+        EnumResourceNamesA(hExe, RT_GROUP_ICON, &TakeFirstIconGroup, reinterpret_cast<LONG_PTR>(&name));
+        if (!name.bFound) return;
+        // Shared: the same handles as the program's own windows have.
+        hSmall = static_cast<HICON>(LoadImageA(hExe, name.Get(), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+        hBig = static_cast<HICON>(LoadImageA(hExe, name.Get(), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                             GetSystemMetrics(SM_CYICON), LR_SHARED));
+    }
+};
+
+// Gives the box the program's icon, loaded once; a program without one leaves the box as it is.
+void SetProgramIcon(HWND hDlg)
+{
+    static const ProgramIcons s_icons;
+    if (!s_icons.hSmall && !s_icons.hBig) return;
+    HICON hSmall = s_icons.hSmall ? s_icons.hSmall : s_icons.hBig;
+    HICON hBig = s_icons.hBig ? s_icons.hBig : s_icons.hSmall;
+    SendMessageA(hDlg, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hSmall));
+    SendMessageA(hDlg, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hBig));
+    // Windows hides the caption icon of a window with the modal dialog frame.
+    LONG_PTR ex = GetWindowLongPtrA(hDlg, GWL_EXSTYLE);
+    if (ex & WS_EX_DLGMODALFRAME) {
+        SetWindowLongPtrA(hDlg, GWL_EXSTYLE, ex & ~static_cast<LONG_PTR>(WS_EX_DLGMODALFRAME));
+        SetWindowPos(hDlg, nullptr, 0, 0, 0, 0,
+                     SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
 // --- layout --------------------------------------------------------------------
 
 SIZE MeasureText(HWND hDlg, const char* pszText, int nMaxWidth)
@@ -181,7 +245,8 @@ void LayOut(HWND hDlg, const BoxContent& content)
     const int nButtonH = rcDu.bottom;
 
     HWND hParent = GetWindow(hDlg, GW_OWNER);
-    HMONITOR hMon = MonitorFromWindow(hParent ? hParent : hDlg, MONITOR_DEFAULTTOPRIMARY);
+    HMONITOR hMon = hParent ? MonitorFromWindow(hParent, MONITOR_DEFAULTTONEAREST)
+                            : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
     MONITORINFO mi{};
     mi.cbSize = sizeof(mi);
     GetMonitorInfoA(hMon, &mi);
@@ -257,13 +322,11 @@ void LayOut(HWND hDlg, const BoxContent& content)
     const int nW = rcWin.right - rcWin.left;
     const int nH = rcWin.bottom - rcWin.top;
 
+    // Centred on the owner window the user sees, else on the work area; the
+    // dialog position of the owner handle is the shared dialogs' own.
     int nLeft, nTop;
-    TLSOwner* pOwner = content.pOwner;
     RECT rcParent;
-    if (pOwner && pOwner->bDlgPosSet) {
-        nLeft = pOwner->nDlgLeft;
-        nTop = pOwner->nDlgTop;
-    } else if (hParent && IsWindowVisible(hParent) && !IsIconic(hParent) && GetWindowRect(hParent, &rcParent)) {
+    if (hParent && IsWindowVisible(hParent) && !IsIconic(hParent) && GetWindowRect(hParent, &rcParent)) {
         nLeft = rcParent.left + (rcParent.right - rcParent.left - nW) / 2;
         nTop = rcParent.top + (rcParent.bottom - rcParent.top - nH) / 2;
     } else {
@@ -281,6 +344,7 @@ void LayOut(HWND hDlg, const BoxContent& content)
 INT_PTR OnInitBox(HWND hDlg, const BoxContent& content)
 {
     SetWindowTextA(hDlg, content.caption.c_str());
+    SetProgramIcon(hDlg);
     SendDlgItemMessageA(hDlg, IDC_BOX_ICON, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, content.pszIcon)),
                         0);
     SetDlgItemTextA(hDlg, IDC_BOX_TEXT, content.text.c_str());

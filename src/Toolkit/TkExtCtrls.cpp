@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -143,6 +144,64 @@ void TTimer::Fire()
 // File dialogs
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The work area of the monitor hOwner is on (the primary monitor without one).
+RECT WorkAreaOf(HWND hOwner)
+{
+    HMONITOR hMon = hOwner ? MonitorFromWindow(hOwner, MONITOR_DEFAULTTONEAREST)
+                           : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO mi{};
+    mi.cbSize = sizeof(mi);
+    if (hMon && GetMonitorInfoA(hMon, &mi)) return mi.rcWork;
+    RECT area;
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
+        area = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    }
+    return area;
+}
+
+// Centres a dialog on its owner window when that is shown, else on the work
+// area of the owner's monitor, and keeps the whole dialog on that work area.
+void CentreOnOwner(HWND hDlg)
+{
+    RECT rc;
+    if (!GetWindowRect(hDlg, &rc)) return;
+    HWND hOwner = GetWindow(hDlg, GW_OWNER);
+    const RECT area = WorkAreaOf(hOwner);
+    RECT center = area;
+    RECT rcOwner;
+    if (hOwner && IsWindowVisible(hOwner) && !IsIconic(hOwner) && GetWindowRect(hOwner, &rcOwner)) center = rcOwner;
+    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    int x = center.left + ((center.right - center.left) - w) / 2;
+    int y = center.top + ((center.bottom - center.top) - h) / 2;
+    x = std::max(static_cast<int>(area.left), std::min(x, static_cast<int>(area.right) - w));
+    y = std::max(static_cast<int>(area.top), std::min(y, static_cast<int>(area.bottom) - h));
+    SetWindowPos(hDlg, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The hook of the standard file dialogs. With OFN_EXPLORER it is the
+// procedure of an empty child dialog; the dialog the user sees is its parent.
+// The parent gets the program's icon as it opens and is placed once it has
+// its final size.
+UINT_PTR CALLBACK FileDialogHook(HWND hChild, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        if (uMsg == WM_INITDIALOG) {
+            TkSetProgramIcon(GetParent(hChild));
+            return TRUE;
+        }
+        if (uMsg == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == CDN_INITDONE) {
+            CentreOnOwner(GetParent(hChild));
+        }
+    } catch (...) {
+        // Nothing unwinds through the dialog: a dialog that cannot be placed still works.
+    }
+    return 0;
+}
+
+}  // namespace
+
 TOpenDialog::TOpenDialog(TComponent* pOwner) : TComponent(pOwner) {}
 
 HWND TOpenDialog::ParentWindow() const
@@ -191,7 +250,8 @@ bool TOpenDialog::Run(bool bSave)
     ofn.lpstrDefExt = DefaultExt.empty() ? nullptr : DefaultExt.c_str();
     // The current folder always stays: a folder the user browsed to must never
     // become the place where a program started by a bare name is looked up.
-    ofn.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR;
+    ofn.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_ENABLEHOOK;
+    ofn.lpfnHook = &FileDialogHook;
     if (Options & ofOverwritePrompt) ofn.Flags |= OFN_OVERWRITEPROMPT;
     if (Options & ofHideReadOnly) ofn.Flags |= OFN_HIDEREADONLY;
     if (Options & ofFileMustExist) ofn.Flags |= OFN_FILEMUSTEXIST;

@@ -65,7 +65,10 @@ public:
     TOpenOptions Options = ofHideReadOnly | ofEnableSizing;
 
     // Runs the dialog modally over the active window of the thread (or the
-    // owner's form); true when the user confirmed a file.
+    // owner's form); true when the user confirmed a file. The dialog opens
+    // centred on that window (on its monitor's work area when the window is
+    // hidden or there is none), whole on the work area, with the program's
+    // icon.
     virtual bool Execute();
     // The window the dialog is shown over: the owning form when it is
     // visible, else the thread's active window.

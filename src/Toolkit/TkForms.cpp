@@ -10,6 +10,72 @@
 using namespace tk_internal;
 
 // ---------------------------------------------------------------------------
+// The program's icon
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// A resource name as EnumResourceNamesA hands it over: an id, or a text that
+// lives only during the enumeration and is kept as a copy.
+struct TkResourceName {
+    bool bFound = false;
+    WORD wId = 0;
+    std::string text;
+    LPCSTR Get() const { return text.empty() ? MAKEINTRESOURCEA(wId) : text.c_str(); }
+};
+
+BOOL CALLBACK TakeFirstIconGroup(HMODULE, LPCSTR, LPSTR pszName, LONG_PTR lParam)
+{
+    auto* pName = reinterpret_cast<TkResourceName*>(lParam);
+    try {
+        if (IS_INTRESOURCE(pszName)) {
+            pName->wId = LOWORD(reinterpret_cast<ULONG_PTR>(pszName));
+        } else {
+            pName->text = pszName;
+        }
+        pName->bFound = true;
+    } catch (...) {
+        pName->bFound = false;
+    }
+    return FALSE;  // the first group is the program's icon
+}
+
+struct TkProgramIcons {
+    HICON hSmall = nullptr;
+    HICON hBig = nullptr;
+    TkProgramIcons()
+    {
+        HMODULE hExe = GetModuleHandleA(nullptr);
+        TkResourceName name;
+        EnumResourceNamesA(hExe, RT_GROUP_ICON, &TakeFirstIconGroup, reinterpret_cast<LONG_PTR>(&name));
+        if (!name.bFound) return;
+        // Shared: one handle per size for the whole process, whichever module loads it.
+        hSmall = static_cast<HICON>(LoadImageA(hExe, name.Get(), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+        hBig = static_cast<HICON>(LoadImageA(hExe, name.Get(), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                             GetSystemMetrics(SM_CYICON), LR_SHARED));
+    }
+};
+
+}  // namespace
+
+HICON TkProgramIcon(bool bSmall)
+{
+    static const TkProgramIcons s_icons;
+    return bSmall ? s_icons.hSmall : s_icons.hBig;
+}
+
+bool TkSetProgramIcon(HWND hWnd)
+{
+    HICON hSmall = TkProgramIcon(true);
+    HICON hBig = TkProgramIcon(false);
+    if (!hWnd || (!hSmall && !hBig)) return false;
+    SendMessageA(hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hSmall ? hSmall : hBig));
+    SendMessageA(hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hBig ? hBig : hSmall));
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // TForm
 // ---------------------------------------------------------------------------
 
@@ -30,6 +96,8 @@ TForm::TForm(TComponent* pOwner, const char* pszClassName, HWND hWndOwner)
                                 400, 300, hWndOwner, nullptr, TkModuleInstance(), static_cast<TWinControl*>(this));
     if (!hWnd) throw ETkError::FromSystem("CreateWindowEx");
     SendMessageA(hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.Handle()), FALSE);
+    // Caption and task bar show the program, also for the forms of a DLL.
+    TkSetProgramIcon(hWnd);
 }
 
 TForm::~TForm()
@@ -83,7 +151,9 @@ DWORD TForm::FrameStyle() const
 DWORD TForm::FrameExStyle() const
 {
     DWORD ex = WS_EX_CONTROLPARENT;
-    if (m_borderStyle == bsDialog) ex |= WS_EX_DLGMODALFRAME;
+    // Windows hides the caption icon of a window with the modal dialog frame:
+    // a dialog form that has the program's icon keeps the plain dialog border.
+    if (m_borderStyle == bsDialog && !TkProgramIcon(true)) ex |= WS_EX_DLGMODALFRAME;
     if (m_borderStyle == bsToolWindow) ex |= WS_EX_TOOLWINDOW;
     return ex;
 }

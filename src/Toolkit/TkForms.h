@@ -23,6 +23,16 @@ enum TPosition {
 
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow };
 
+// The program's icon: the first icon group of the process's main module (the
+// icon Explorer and shortcuts show for the program), at the system's small
+// (caption) or big (task bar, Alt+Tab) size. The same for every module of the
+// process, also for a DLL's copy of the toolkit; shared, never destroyed.
+// Null when the program has no icon.
+HICON TkProgramIcon(bool bSmall);
+// Gives a top-level window the program's icon at both sizes; leaves it alone
+// when the program has none. True when the icon was set.
+bool TkSetProgramIcon(HWND hWnd);
+
 enum TBorderIcon : unsigned { biSystemMenu = 0x1, biMinimize = 0x2, biMaximize = 0x4 };
 typedef unsigned TBorderIcons;
 
@@ -109,7 +119,8 @@ public:
     // Brings the form to the front and activates it.
     void BringToFront();
 
-    // The system menu icon (the form does not own it).
+    // The caption and task bar icon (the form does not own it). Every form
+    // starts with the program's icon (TkProgramIcon).
     void SetIcon(HICON hIcon);
 
     TNotifyEvent OnShow;      // just before the form becomes visible

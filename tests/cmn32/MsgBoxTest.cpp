@@ -2,6 +2,7 @@
 // (the shared UI driver) while the test's thread is blocked in the box's modal loop.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,8 +12,10 @@
 #include "KTXLANG.h"
 #include "TestSupport.h"
 #include "UiDriver.h"
+#include "WindowLook.h"
 
 using namespace cmn32test;
+namespace look = ktxtest::look;
 using ktxtest::ui::Answer;
 
 namespace {
@@ -238,32 +241,153 @@ TEST_F(MsgBoxTest, OwnedByTheGivenWindowOrElseTheOwnerSlot)
     m_owner.Get()->hOwnerWnd = nullptr;
 }
 
-TEST_F(MsgBoxTest, PlacedAtTheOwnersDialogPosition)
+// Where a box opens: centred on the window that owns it when the user sees
+// that window, else centred on the work area, and always whole on the work
+// area. The owner handle's dialog position is for the shared dialogs: a box
+// does not follow it (it was set before the window it belongs to was placed).
+TEST_F(MsgBoxTest, CentredOnItsVisibleWindowElseOnTheWorkAreaAndAlwaysWholeOnIt)
 {
-    m_owner.Get()->nDlgLeft = 120;
-    m_owner.Get()->nDlgTop = 90;
-    m_owner.Get()->bDlgPosSet = true;
-    auto placed = std::make_shared<SeenBox>();
-    {
-        Answer answer(AnyBox(), LookAndClose(placed, Close::kPress));
-        TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "placed");
-        ASSERT_TRUE(answer.Wait());
-    }
-    EXPECT_EQ(placed->rect.left, 120);
-    EXPECT_EQ(placed->rect.top, 90);
+    const RECT area = look::WorkAreaOf(nullptr);
+    enum Kind { kNotice, kQuestion, kError };
+    enum Expect { kOnWindow, kOnArea, kOnlyInside };
+    struct Case {
+        const char* what;
+        Kind kind;
+        int x, y;            // the 500 x 400 window's place
+        bool bShown;         // the window is visible
+        bool bSlot;          // the window is the owner's slot (else handed to the call); ignored without a window
+        bool bWindow;
+        bool bDlgPos;        // the owner handle has a dialog position
+        Expect expect;
+    } cases[] = {
+        {"a notice over its window off the centre", kNotice, area.left + 40, area.top + 50, true, false, true, false,
+         kOnWindow},
+        {"a question over the owner slot's window", kQuestion, area.right - 560, area.bottom - 430, true, true, true,
+         false, kOnWindow},
+        {"an error over its window, the dialog position set", kError, area.left + 300, area.top + 20, true, false,
+         true, true, kOnWindow},
+        {"a notice whose window is hidden", kNotice, area.left + 40, area.top + 50, false, false, true, false,
+         kOnArea},
+        {"a question without any window, the dialog position set", kQuestion, 0, 0, false, false, false, true,
+         kOnArea},
+        {"an error over a window hanging off the right and the bottom", kError, area.right - 120, area.bottom - 90,
+         true, false, true, false, kOnlyInside},
+        {"a question over a window hanging off the left and the top", kQuestion, area.left - 420, area.top - 330,
+         true, true, true, false, kOnlyInside},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<ParentWindow> window;
+        if (c.bWindow) {
+            window.reset(new ParentWindow(c.x, c.y));
+            ASSERT_NE(window->Get(), nullptr);
+            if (!c.bShown) ShowWindow(window->Get(), SW_HIDE);
+        }
+        HWND hWindow = window ? window->Get() : nullptr;
+        TLSOwner* o = m_owner.Get();
+        o->hOwnerWnd = c.bSlot ? hWindow : nullptr;
+        o->bDlgPosSet = c.bDlgPos;
+        o->nDlgLeft = 120;
+        o->nDlgTop = 90;
+        if (c.kind == kError) LS_DEF_ERROR(m_owner.Err(), false, "TTest::Placed failed!");
+        HWND hGiven = c.bSlot ? nullptr : hWindow;
+        RECT rcWindow{};
+        if (hWindow) GetWindowRect(hWindow, &rcWindow);
 
-    // A position off the screen still shows the whole box.
-    m_owner.Get()->nDlgLeft = 100000;
-    m_owner.Get()->nDlgTop = -5000;
-    auto off = std::make_shared<SeenBox>();
-    {
-        Answer answer(AnyBox(), LookAndClose(off, Close::kPress));
-        TLSError::StdHinweisMsg(m_owner.Get(), nullptr, "kept on screen");
+        auto seen = std::make_shared<SeenBox>();
+        Answer answer(AnyBox(), LookAndClose(seen, Close::kEscape, c.kind == kQuestion ? IDNO : IDOK));
+        switch (c.kind) {
+        case kNotice:
+            TLSError::StdHinweisMsg(o, hGiven, "Where does this notice open?");
+            break;
+        case kQuestion:
+            TLSError::StdAskMsg(o, hGiven, "Placed", "Where does this question open?");
+            break;
+        case kError:
+            TLSError::StdErrorMsg(o, hGiven, false, false, "Where does this failure open?");
+            break;
+        }
         ASSERT_TRUE(answer.Wait());
+        EXPECT_EQ(seen->hOwner, hWindow);
+        EXPECT_TRUE(look::Within(seen->rect, area));
+        if (c.expect == kOnWindow) {
+            EXPECT_TRUE(look::CentredOn(seen->rect, rcWindow));
+        }
+        if (c.expect == kOnArea) {
+            EXPECT_TRUE(look::CentredOn(seen->rect, area));
+        }
+        ClearLSError(m_owner.Err());
     }
-    RECT rc = off->rect;
-    EXPECT_LE(rc.right, GetSystemMetrics(SM_CXSCREEN));
-    EXPECT_GE(rc.top, 0);
+    m_owner.Get()->hOwnerWnd = nullptr;
+    m_owner.Get()->bDlgPosSet = false;
+}
+
+// Every kind of box shows the program's icon, small in its caption and big in
+// the task bar; a screenshot of a box over its window lets a person check the
+// caption's icon and close button.
+TEST_F(MsgBoxTest, EveryKindOfBoxShowsTheProgramsIcon)
+{
+    ParentWindow parent(60, 60);
+    ASSERT_NE(parent.Get(), nullptr);
+    look::ProgramIcon small(true);
+    ASSERT_NE(small.Get(), nullptr) << "the test program carries the program's icon";
+    struct Case {
+        const char* what;
+        std::function<void()> show;
+        int nButton;         // a button of the box (it is closed with Escape)
+        const char* shot;    // screenshot name, or null
+    } cases[] = {
+        {"a notice", [&] { TLSError::StdHinweisMsg(m_owner.Get(), parent.Get(), "A notice with the icon."); }, IDOK,
+         nullptr},
+        {"a question",
+         [&] { TLSError::StdAskMsg(m_owner.Get(), parent.Get(), "KTSafe - Question", "A question with the icon?"); },
+         IDNO, "cmn32-question-over-owner"},
+        {"an error",
+         [&] {
+             SetLastError(ERROR_ACCESS_DENIED);
+             LS_DEF_ERROR(m_owner.Err(), false, "TLSFile::CpyFile failed!");
+             TLSError::StdErrorMsg(m_owner.Get(), parent.Get(), false, false, "An error with the icon.");
+         },
+         IDOK, "cmn32-error-over-owner"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        struct Look {
+            bool bLooked = false;
+            bool bIcon = false;
+            bool bCaption = false;
+            std::string why;
+        };
+        auto pLook = std::make_shared<Look>();
+        auto seen = std::make_shared<SeenBox>();
+        ktxtest::ui::Action close = LookAndClose(seen, Close::kEscape, c.nButton);
+        const HWND hParent = parent.Get();
+        const char* pszShot = c.shot;
+        HICON hSmall = small.Get();
+        Answer answer(AnyBox(), [=](HWND h) {
+            if (!pLook->bLooked) {
+                pLook->bLooked = true;
+                ::testing::AssertionResult icon = look::ShowsProgramIcon(h);
+                pLook->bIcon = static_cast<bool>(icon);
+                if (!icon) pLook->why += icon.message();
+                ::testing::AssertionResult caption = look::CaptionShowsIcon(h, hSmall);
+                for (int i = 0; i < 30 && !caption; ++i) {
+                    Sleep(100);
+                    caption = look::CaptionShowsIcon(h, hSmall);
+                }
+                pLook->bCaption = static_cast<bool>(caption);
+                if (!caption) pLook->why += std::string(" ") + caption.message();
+                if (pszShot) ktxtest::ui::Screenshot(pszShot, hParent);
+            }
+            return close(h);
+        });
+        c.show();
+        ASSERT_TRUE(answer.Wait());
+        ASSERT_TRUE(pLook->bLooked);
+        EXPECT_TRUE(pLook->bIcon) << pLook->why;
+        EXPECT_TRUE(pLook->bCaption) << pLook->why;
+        ClearLSError(m_owner.Err());
+    }
 }
 
 TEST_F(MsgBoxTest, VeryLongTextStaysOnScreen)
