@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "Dlgdosafe.h"
 #include "KTXLANG.h"
 #include "KTXTOOLS.h"
+#include "LayoutCheck.h"
 #include "StartUpSupport.h"
 #include "TestSupport.h"
 #include "ToolsFixture.h"
@@ -334,4 +336,29 @@ TEST_F(StartUpForm, TimerRunsTheActionWithTheFormAsDialogParent)
     }
     m_pOwner->hOwnerWnd = nullptr;
     DestroyWindow(hEarlier);
+}
+
+// The banner as a user sees it, in the language of the run: both of its
+// texts fit, with screenshots.
+TEST_F(StartUpForm, TheBannersTextsFit)
+{
+    const char* expected = getenv("KTX_EXPECT_LANG");
+    if (expected && *expected) EXPECT_EQ(atoi(expected), DLS_LANG_ID()) << "the language of this run";
+    PrepareQuietStart();
+    TfrmDoSafe* pForm = Build();
+    // Shown as the banner, without the start-up work its timer begins.
+    pForm->Show();
+    pForm->tmrStartUp->SetEnabled(false);
+    const std::string lang = DLS_LANG_ID() == LS_LANG_GERMAN ? "de" : "en";
+    for (const char* pszText : {DLS_LINK_CAPTION_SAFE(), DLS_LINK_CAPTION_CERTMGR()}) {
+        SCOPED_TRACE(pszText);
+        pForm->lblStart->SetCaption(pszText);
+        ui::Pump(200);
+        for (const std::string& problem : ktxtest::LayoutProblems(pForm)) ADD_FAILURE() << problem;
+        EXPECT_FALSE(ui::Screenshot(std::string("startup-banner-") +
+                                        (pszText == DLS_LINK_CAPTION_SAFE() ? "safe-" : "certmgr-") + lang,
+                                    pForm->Handle())
+                         .empty());
+    }
+    pForm->Hide();
 }

@@ -9,6 +9,7 @@
 
 #include "KTXLANG.h"
 #include "KTXTOOLS.h"
+#include "LayoutCheck.h"
 #include "SafeDlgFixture.h"
 #include "TestSupport.h"
 #include "UiDriver.h"
@@ -98,6 +99,7 @@ TEST_F(SafeLayout, EveryCaptionFitsAtTheSmallestAndALargerSizeWithEveryButtonSho
         m_pDlg->SetBounds(30, 30, c.size.cx, c.size.cy);
         ui::Pump(200);
         for (const std::string& problem : CaptionsThatDoNotFit(m_pDlg)) ADD_FAILURE() << problem;
+        for (const std::string& problem : ktxtest::LayoutProblems(m_pDlg)) ADD_FAILURE() << problem;
         const std::string name = std::string("safedlg-") + (c.size.cx == TfrmDlgSafe::MIN_WIDTH ? "min" : "large") +
                                  (c.bTypedSafe ? "-typed-" : "-") + LangSuffix();
         EXPECT_FALSE(ui::Screenshot(name, m_pDlg->Handle()).empty());
