@@ -55,12 +55,6 @@ protected:
         ChooseCertificate();
     }
 
-    std::string SafeBytes()
-    {
-        Unprotect();
-        return ktxtest::ReadFileBytes(m_safe);
-    }
-
     // A typed-password safe with entries E01..E<n>.
     void WriteTypedSafe(int n)
     {
@@ -101,13 +95,6 @@ protected:
         Sleep(200);
     }
 
-    // Selects the entry of that name in the shown dialog's list.
-    void Select(const std::string& name)
-    {
-        const HWND hList = m_pDlg->lstvBezeichnung->Handle();
-        for (int i = 0; i < ui::ListCount(hList); ++i)
-            if (ui::ListItemText(hList, i) == name) ui::SelectListItem(hList, i);
-    }
 };
 
 // ---------------------------------------------------------------------------

@@ -32,20 +32,6 @@ protected:
         m_backup = m_dir.File("Safe.bak");
     }
 
-    std::string SafeBytes()
-    {
-        Unprotect();
-        return ktxtest::ReadFileBytes(m_safe);
-    }
-
-    // Selects the entry of that name in the shown dialog's list.
-    void Select(const std::string& name)
-    {
-        const HWND hList = m_pDlg->lstvBezeichnung->Handle();
-        for (int i = 0; i < ui::ListCount(hList); ++i)
-            if (ui::ListItemText(hList, i) == name) ui::SelectListItem(hList, i);
-    }
-
     // Opens the safe as the program does (answering a password question with
     // pszTyped, when given), reads every entry in the list and closes.
     std::vector<SafeEntry> OpenAndReadAll(const char* pszTyped = nullptr)

@@ -260,12 +260,16 @@ TEST_F(SafeDlgBuild, SizeLimits)
 
 TEST_F(SafeDlgBuild, WindowRectangleAndLibraryDialogPosition)
 {
-    // Without a stored rectangle the system chooses the position; library
-    // dialogs appear offset from wherever that is.
+    // Without a stored rectangle the system chooses the position: library
+    // dialogs shown before it is known (the first start's questions) are
+    // centred as usual, and appear offset from it once the dialog is shown.
     EXPECT_EQ(m_pDlg->Position(), poDefaultPosOnly);
+    EXPECT_FALSE(m_pOwner->bDlgPosSet);
+    ShowAndStart();
     EXPECT_TRUE(m_pOwner->bDlgPosSet);
     EXPECT_EQ(m_pOwner->nDlgLeft, m_pDlg->Left() + 100);
     EXPECT_EQ(m_pOwner->nDlgTop, m_pDlg->Top() + 100);
+    m_pDlg->Hide();
 
     // A stored rectangle places the next dialog.
     ASSERT_TRUE(TVornixReg::QOVSetWindowsRect(m_pOwner, kSafeKey, 120, 90, 720, 300, 0));

@@ -34,12 +34,6 @@ protected:
         ChooseCertificate();
     }
 
-    std::string SafeBytes()
-    {
-        Unprotect();
-        return ktxtest::ReadFileBytes(m_safe);
-    }
-
     // Opens the safe, reads the shown fields, and closes with the button.
     EntryFields OpenAndRead(const std::string& select = std::string())
     {

@@ -186,6 +186,13 @@ std::string SafeUnlockFixture::Line(const char* pszFormat) const
     return sz;
 }
 
+void SafeUnlockFixture::Select(const std::string& name)
+{
+    const HWND hList = m_pDlg->lstvBezeichnung->Handle();
+    for (int i = 0; i < ui::ListCount(hList); ++i)
+        if (ui::ListItemText(hList, i) == name) ui::SelectListItem(hList, i);
+}
+
 std::string SafeUnlockFixture::SafeRoot()
 {
     Unprotect();

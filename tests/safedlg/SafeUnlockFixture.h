@@ -100,6 +100,15 @@ protected:
     // in nMode, read straight from the file (the message of an entry that
     // does not is answered); pOpened receives their names.
     int EntriesOpeningWith(const char* pszPassword, int nMode, std::vector<std::string>* pOpened = nullptr);
+    // The safe file's bytes as they are on disk (its protection taken off).
+    std::string SafeBytes()
+    {
+        Unprotect();
+        return ktxtest::ReadFileBytes(m_safe);
+    }
+    // Selects the entry of that name in the shown dialog's list, as a click
+    // does (from any thread).
+    void Select(const std::string& name);
     // The file without its protection, so a test can read or change it.
     void Unprotect() { SetFileAttributesA(m_safe.c_str(), FILE_ATTRIBUTE_NORMAL); }
 

@@ -494,10 +494,13 @@ bool TfrmDlgSafe::DoLSClassInit(TLSOwner* pOwnerHandle)
     // A log changed since its seal is told to the user once the safe is open.
     bLogSealBroken = pLog && !pLog->CheckHash();
 
+    // Library dialogs appear offset from the dialog's corner. Where the
+    // system places the dialog is known only once it is shown: until then
+    // they are centred on their window (or the screen) as usual.
     if (pOwner) {
         pOwner->nDlgLeft = Left() + kDlgOffset;
         pOwner->nDlgTop = Top() + kDlgOffset;
-        pOwner->bDlgPosSet = true;
+        pOwner->bDlgPosSet = Position() == poDesigned;
     }
 
     bCancel = !ok;
@@ -529,6 +532,11 @@ void TfrmDlgSafe::tmrStartUpTimer(TObject* Sender)
         hPrevOwnerWnd = pOwner->hOwnerWnd;
         pOwner->hOwnerWnd = Handle();
         bOwnerWndTaken = true;
+    }
+    if (pOwner) {
+        pOwner->nDlgLeft = Left() + kDlgOffset;
+        pOwner->nDlgTop = Top() + kDlgOffset;
+        pOwner->bDlgPosSet = true;
     }
 }
 
