@@ -28,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "StandInBrowser.h"
 #include "KTXCMN32.h"
 #include "KTXLANG.h"
 #include "KTXTOOLS.h"
@@ -38,6 +39,9 @@
 
 using namespace startuptest;
 namespace ui = ktxtest::ui;
+using ktxtest::KeyExists;
+using ktxtest::StandInBrowser;
+using ktxtest::kBrowserClass;
 
 namespace {
 
@@ -46,8 +50,6 @@ constexpr DWORD kEndTimeoutMs = 30000;
 // How long the test waits for a window or a program to show: generous, as the
 // machine may be busy (what works shows within seconds).
 constexpr DWORD kShowTimeoutMs = 30000;
-constexpr char kBrowserClass[] = "KTXTestBrowser";
-constexpr char kHelpProgId[] = "KTSafeTestHelpPage";
 constexpr char kReceiverClass[] = "KTXTestMenuReader";
 constexpr char kMenuReaderDll[] = "ktsafe_menureader.dll";
 constexpr char kMenuReaderProc[] = "KtxMenuReaderProc";
@@ -99,145 +101,6 @@ DWORD ProcessOf(HWND hWnd)
 // The stand-in browser
 // ---------------------------------------------------------------------------
 
-bool KeyExists(HKEY hRoot, const std::string& path)
-{
-    HKEY hKey;
-    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) return false;
-    RegCloseKey(hKey);
-    return true;
-}
-
-// The default value of a registry key, set for a test and taken away again:
-// the levels of the path that did not exist go, an earlier value comes back.
-class ScopedDefaultValue {
-public:
-    ScopedDefaultValue(HKEY hRoot, const std::string& path, const std::string& value) : m_hRoot(hRoot), m_path(path)
-    {
-        for (size_t pos = 0; m_created.empty();) {
-            pos = path.find('\\', pos);
-            const std::string level = path.substr(0, pos);
-            if (!KeyExists(hRoot, level)) m_created = level;
-            if (pos == std::string::npos) break;
-            ++pos;
-        }
-        HKEY hKey;
-        if (m_created.empty() && RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
-            DWORD cb = 0;
-            if (RegQueryValueExA(hKey, nullptr, nullptr, &m_type, nullptr, &cb) == ERROR_SUCCESS) {
-                m_old.resize(cb);
-                m_bHadValue = RegQueryValueExA(hKey, nullptr, nullptr, &m_type, m_old.data(), &cb) == ERROR_SUCCESS;
-                m_old.resize(cb);
-            }
-            RegCloseKey(hKey);
-        }
-        if (RegCreateKeyExA(hRoot, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr) ==
-            ERROR_SUCCESS) {
-            m_bSet = RegSetValueExA(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                    static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
-            RegCloseKey(hKey);
-        }
-    }
-    ~ScopedDefaultValue()
-    {
-        if (!m_created.empty()) {
-            RegDeleteTreeA(m_hRoot, m_created.c_str());
-            RegDeleteKeyA(m_hRoot, m_created.c_str());
-            return;
-        }
-        HKEY hKey;
-        if (RegOpenKeyExA(m_hRoot, m_path.c_str(), 0, KEY_SET_VALUE, &hKey) != ERROR_SUCCESS) return;
-        if (m_bHadValue)
-            RegSetValueExA(hKey, nullptr, 0, m_type, m_old.data(), static_cast<DWORD>(m_old.size()));
-        else
-            RegDeleteValueA(hKey, nullptr);
-        RegCloseKey(hKey);
-    }
-    ScopedDefaultValue(const ScopedDefaultValue&) = delete;
-    ScopedDefaultValue& operator=(const ScopedDefaultValue&) = delete;
-    bool Set() const { return m_bSet; }
-
-private:
-    HKEY m_hRoot;
-    std::string m_path;
-    std::string m_created;
-    bool m_bHadValue = false;
-    DWORD m_type = REG_SZ;
-    std::vector<BYTE> m_old;
-    bool m_bSet = false;
-};
-
-// safedlg_browser.exe registered as the user's program for web addresses
-// (http, https) and help pages (.html), in the user's classes (which Windows
-// reads first) and in the classes root (which Wine's shell reads). It writes
-// the address it was started with into the record file and shows it as its
-// window's caption. The registry is put back on destruction.
-class StandInBrowser {
-public:
-    explicit StandInBrowser(const std::string& record) : m_record(record)
-    {
-        const std::string command =
-            "\"" + ktxtest::ModuleDir() + "\\safedlg_browser.exe\" \"" + record + "\" \"%1\"";
-        const std::pair<HKEY, std::string> roots[] = {{HKEY_CURRENT_USER, "Software\\Classes\\"},
-                                                      {HKEY_CLASSES_ROOT, ""}};
-        for (const auto& root : roots) {
-            for (const char* pszScheme : {"http", "https"})
-                Add(root.first, root.second + pszScheme + "\\shell\\open\\command", command);
-            Add(root.first, root.second + ".html", kHelpProgId);
-            Add(root.first, root.second + kHelpProgId + "\\shell\\open\\command", command);
-        }
-    }
-    ~StandInBrowser()
-    {
-        Close();
-        while (!m_values.empty()) m_values.pop_back();
-    }
-    StandInBrowser(const StandInBrowser&) = delete;
-    StandInBrowser& operator=(const StandInBrowser&) = delete;
-
-    bool Registered() const
-    {
-        return std::all_of(m_values.begin(), m_values.end(), [](const auto& p) { return p->Set(); });
-    }
-    // The address the browser was started with, or "" when it was not
-    // started within timeoutMs.
-    std::string Opened(DWORD timeoutMs) const
-    {
-        if (!ktxtest::WaitFor([&] { return ktxtest::FileExists(m_record); }, timeoutMs)) return std::string();
-        const std::string text = ktxtest::ReadFileBytes(m_record);
-        return text.substr(0, text.find('\n'));
-    }
-    // The browser's visible window, or null.
-    static HWND Window(DWORD timeoutMs)
-    {
-        HWND hWnd = nullptr;
-        ktxtest::WaitFor(
-            [&] {
-                hWnd = FindWindowA(kBrowserClass, nullptr);
-                return hWnd && IsWindowVisible(hWnd);
-            },
-            timeoutMs);
-        return hWnd;
-    }
-    // Closes every browser window as the user closes it; true when none is left.
-    static bool Close()
-    {
-        return ktxtest::WaitFor(
-            [] {
-                HWND hWnd = FindWindowA(kBrowserClass, nullptr);
-                if (hWnd) PostMessageA(hWnd, WM_CLOSE, 0, 0);
-                return hWnd == nullptr;
-            },
-            kShowTimeoutMs);
-    }
-
-private:
-    void Add(HKEY hRoot, const std::string& path, const std::string& value)
-    {
-        m_values.push_back(std::make_unique<ScopedDefaultValue>(hRoot, path, value));
-    }
-    std::string m_record;
-    std::vector<std::unique_ptr<ScopedDefaultValue>> m_values;
-};
 
 // ---------------------------------------------------------------------------
 // The log viewer
@@ -542,7 +405,7 @@ protected:
     void TearDown() override
     {
         m_pReader.reset();
-        StandInBrowser::Close();
+        StandInBrowser::Close(kShowTimeoutMs);
         for (DWORD pid : ViewerProcesses())
             if (!m_viewersBefore.count(pid)) EndedOrEnd(pid, 0);
     }
@@ -960,7 +823,7 @@ void SafeControls::Exercise(const Control& c)
         HWND hBrowser = StandInBrowser::Window(kShowTimeoutMs);
         ASSERT_NE(hBrowser, nullptr) << "no browser window";
         EXPECT_EQ(Lower(ui::TextOf(hBrowser)), Lower(expected));
-        EXPECT_TRUE(StandInBrowser::Close());
+        EXPECT_TRUE(StandInBrowser::Close(kShowTimeoutMs));
         break;
     }
     case Shows::About: {

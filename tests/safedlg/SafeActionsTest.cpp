@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "StandInBrowser.h"
 #include "KTXLANG.h"
 #include "LSStr.h"
 #include "SafeStoreFixture.h"
@@ -27,14 +28,15 @@
 
 using namespace safetest;
 namespace ui = ktxtest::ui;
+using ktxtest::KeyExists;
+using ktxtest::StandInBrowser;
+using ktxtest::kBrowserClass;
 
 namespace {
 
 constexpr char kPassword[] = "Winter 2025#";
 // How long a test waits to be sure no message box comes.
 constexpr DWORD kNoBoxMs = 1500;
-constexpr char kBrowserClass[] = "KTXTestBrowser";
-constexpr char kHelpProgId[] = "KTSafeTestHelpPage";
 
 const EntryFields kAlpha = {"alice", "a-secret", "https://a.example", "note a"};
 const EntryFields kBeta = {"bob", "b-secret", "https://b.example", "line 1\r\nline 2"};
@@ -55,14 +57,6 @@ bool Contains(const std::string& text, const std::string& part)
 // The stand-in browser
 // ---------------------------------------------------------------------------
 
-bool KeyExists(HKEY hRoot, const std::string& path)
-{
-    HKEY hKey;
-    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) return false;
-    RegCloseKey(hKey);
-    return true;
-}
-
 // The default value of a key as text ("" when there is none).
 std::string DefaultValue(HKEY hRoot, const std::string& path)
 {
@@ -70,138 +64,6 @@ std::string DefaultValue(HKEY hRoot, const std::string& path)
     LONG cb = sizeof(sz);
     return RegQueryValueA(hRoot, path.c_str(), sz, &cb) == ERROR_SUCCESS ? std::string(sz) : std::string();
 }
-
-// The default value of a registry key, set for a test and taken away again:
-// the levels of the path that did not exist go, an earlier value comes back.
-class ScopedDefaultValue {
-public:
-    ScopedDefaultValue(HKEY hRoot, const std::string& path, const std::string& value) : m_hRoot(hRoot), m_path(path)
-    {
-        for (size_t pos = 0; m_created.empty();) {
-            pos = path.find('\\', pos);
-            const std::string level = path.substr(0, pos);
-            if (!KeyExists(hRoot, level)) m_created = level;
-            if (pos == std::string::npos) break;
-            ++pos;
-        }
-        HKEY hKey;
-        if (m_created.empty() && RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
-            DWORD cb = 0;
-            if (RegQueryValueExA(hKey, nullptr, nullptr, &m_type, nullptr, &cb) == ERROR_SUCCESS) {
-                m_old.resize(cb);
-                m_bHadValue = RegQueryValueExA(hKey, nullptr, nullptr, &m_type, m_old.data(), &cb) == ERROR_SUCCESS;
-                m_old.resize(cb);
-            }
-            RegCloseKey(hKey);
-        }
-        if (RegCreateKeyExA(hRoot, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr) ==
-            ERROR_SUCCESS) {
-            m_bSet = RegSetValueExA(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                    static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
-            RegCloseKey(hKey);
-        }
-    }
-    ~ScopedDefaultValue()
-    {
-        if (!m_created.empty()) {
-            RegDeleteTreeA(m_hRoot, m_created.c_str());
-            RegDeleteKeyA(m_hRoot, m_created.c_str());
-            return;
-        }
-        HKEY hKey;
-        if (RegOpenKeyExA(m_hRoot, m_path.c_str(), 0, KEY_SET_VALUE, &hKey) != ERROR_SUCCESS) return;
-        if (m_bHadValue)
-            RegSetValueExA(hKey, nullptr, 0, m_type, m_old.data(), static_cast<DWORD>(m_old.size()));
-        else
-            RegDeleteValueA(hKey, nullptr);
-        RegCloseKey(hKey);
-    }
-    ScopedDefaultValue(const ScopedDefaultValue&) = delete;
-    ScopedDefaultValue& operator=(const ScopedDefaultValue&) = delete;
-    bool Set() const { return m_bSet; }
-
-private:
-    HKEY m_hRoot;
-    std::string m_path;
-    std::string m_created;
-    bool m_bHadValue = false;
-    DWORD m_type = REG_SZ;
-    std::vector<BYTE> m_old;
-    bool m_bSet = false;
-};
-
-// safedlg_browser.exe registered as the user's program for web addresses
-// (http, https) and help pages (.html). The user's own classes are what
-// Windows reads first; Wine's shell reads only the classes root, so the
-// handler goes there as well. The browser records the address into the
-// given file; its windows are closed at the end and the registry is put back.
-class StandInBrowser {
-public:
-    explicit StandInBrowser(const std::string& record) : m_record(record)
-    {
-        const std::string command =
-            "\"" + ktxtest::ModuleDir() + "\\safedlg_browser.exe\" \"" + record + "\" \"%1\"";
-        const std::pair<HKEY, std::string> roots[] = {{HKEY_CURRENT_USER, "Software\\Classes\\"},
-                                                      {HKEY_CLASSES_ROOT, ""}};
-        for (const auto& root : roots) {
-            for (const char* pszScheme : {"http", "https"})
-                Add(root.first, root.second + pszScheme + "\\shell\\open\\command", command);
-            Add(root.first, root.second + ".html", kHelpProgId);
-            Add(root.first, root.second + kHelpProgId + "\\shell\\open\\command", command);
-        }
-    }
-    ~StandInBrowser()
-    {
-        CloseWindows();
-        // Put back in the reverse order of setting.
-        while (!m_values.empty()) m_values.pop_back();
-    }
-    StandInBrowser(const StandInBrowser&) = delete;
-    StandInBrowser& operator=(const StandInBrowser&) = delete;
-
-    bool Registered() const
-    {
-        return std::all_of(m_values.begin(), m_values.end(), [](const auto& p) { return p->Set(); });
-    }
-    // The address the browser was started with, or "" when it was not
-    // started within timeoutMs.
-    std::string Opened(DWORD timeoutMs) const
-    {
-        if (!ktxtest::WaitFor([&] { return ktxtest::FileExists(m_record); }, timeoutMs)) return std::string();
-        const std::string text = ktxtest::ReadFileBytes(m_record);
-        return text.substr(0, text.find('\n'));
-    }
-    // The browser's window (of another process), or null.
-    static HWND Window(DWORD timeoutMs)
-    {
-        HWND hWnd = nullptr;
-        ktxtest::WaitFor(
-            [&] {
-                hWnd = FindWindowA(kBrowserClass, nullptr);
-                return hWnd && IsWindowVisible(hWnd);
-            },
-            timeoutMs);
-        return hWnd;
-    }
-    static void CloseWindows()
-    {
-        ktxtest::WaitFor(
-            [] {
-                HWND hWnd = FindWindowA(kBrowserClass, nullptr);
-                if (hWnd) PostMessageA(hWnd, WM_CLOSE, 0, 0);
-                return hWnd == nullptr;
-            },
-            5000);
-    }
-
-private:
-    void Add(HKEY hRoot, const std::string& path, const std::string& value)
-    {
-        m_values.push_back(std::make_unique<ScopedDefaultValue>(hRoot, path, value));
-    }
-    std::string m_record;
-    std::vector<std::unique_ptr<ScopedDefaultValue>> m_values;
-};
 
 // ---------------------------------------------------------------------------
 // A drop target of the test's thread
